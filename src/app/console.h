@@ -1,0 +1,59 @@
+// The window's working state in one object: the console state, the window model and the
+// platform it runs on. Handlers are free functions taking it; each lives with its subsystem.
+#pragma once
+
+#include <deque>
+#include <functional>
+
+#include "app/console_state.h"
+#include "app/main_window.h"
+#include "platform/dialogs.h"
+#include "platform/event_pump.h"
+#include "platform/files.h"
+#include "platform/serial_port.h"
+#include "platform/timer.h"
+
+namespace velmora {
+
+struct Platform {
+  SerialPort& MSComm1;
+  Timer& TransmitTimer;
+  Timer& DownloadTimer;
+  Files& files;
+  FileChooser& Dialog;
+  MessageBox& messages;
+  EventPump& pump;
+};
+
+class Console {
+ public:
+  explicit Console(Platform platform);
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  ConsoleState state;
+  MainWindow ui;
+
+  SerialPort& MSComm1;
+  Timer& TransmitTimer;
+  Timer& DownloadTimer;
+  Files& files;
+  FileChooser& Dialog;
+  MessageBox& messages;
+  EventPump& pump;
+
+  // Work that must run after the current call stack has unwound (a box about a lost port,
+  // for instance). The pump runs it; nothing in the core runs it by itself.
+  void Defer(std::function<void()> work);
+  void RunDeferred();
+  bool HasDeferred() const { return !deferred_.empty(); }
+
+  // Closes the window (set by whoever shows it); Form_Unload runs once either way.
+  std::function<void()> closeWindow;
+  bool unloaded = false;
+
+ private:
+  std::deque<std::function<void()>> deferred_;
+};
+
+}  // namespace velmora

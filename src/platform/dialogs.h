@@ -1,0 +1,43 @@
+// The open-file chooser and the modal message box.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+struct FileFilter {
+  std::string description;  // "Program File (*.hex)"
+  std::string pattern;      // "*.hex"
+};
+
+struct OpenFileRequest {
+  std::string title;
+  std::vector<FileFilter> filters;
+  int filterIndex = 0;       // preselected filter
+  bool mustExist = true;     // otherwise a new name may be chosen after a confirmation
+  bool refuseReadOnly = false;
+};
+
+struct ChosenFile {
+  std::string fileName;   // full path
+  std::string fileTitle;  // bare name without the folder
+};
+
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // Empty when the person cancels.
+  virtual std::optional<ChosenFile> ShowOpen(const OpenFileRequest& request) = 0;
+};
+
+// Modal: timers and port events go on while a box is shown.
+class MessageBox {
+ public:
+  virtual ~MessageBox() = default;
+  // Warning icon, one OK button, titled with the application's title.
+  virtual void Warning(const std::string& text) = 0;
+};
+
+}  // namespace velmora

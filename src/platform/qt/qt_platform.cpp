@@ -1,0 +1,136 @@
+#include "platform/qt/qt_platform.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "app/main_window.h"
+
+namespace velmora {
+
+QtTimer::QtTimer() {
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    if (onTimer) onTimer();
+  });
+}
+
+void QtTimer::SetInterval(int ms) {
+  interval_ = ms;
+  if (enabled_) Restart();
+}
+
+void QtTimer::SetEnabled(bool on) {
+  enabled_ = on;
+  Restart();
+}
+
+void QtTimer::Restart() {
+  if (enabled_ && interval_ > 0)
+    timer_.start(interval_);
+  else
+    timer_.stop();
+}
+
+std::int16_t QtFiles::FreeFile() {
+  std::int16_t n = 1;
+  while (open_.count(n)) ++n;
+  return n;
+}
+
+FileError QtFiles::Open(std::int16_t number, const std::string& path, QIODevice::OpenMode mode) {
+  if (open_.count(number)) return "File already open";
+  auto file = std::make_unique<QFile>(QString::fromStdString(path));
+  // Unbuffered: a failed write (disk full, device gone) is seen at once, and what was
+  // written is in the file even if the console dies.
+  if (!file->open(mode | QIODevice::Unbuffered)) return file->errorString().toStdString();
+  open_[number] = std::move(file);
+  return {};
+}
+
+FileError QtFiles::OpenForRead(std::int16_t number, const std::string& path) {
+  return Open(number, path, QIODevice::ReadOnly);
+}
+
+FileError QtFiles::OpenForAppend(std::int16_t number, const std::string& path) {
+  return Open(number, path, QIODevice::WriteOnly | QIODevice::Append);
+}
+
+std::int64_t QtFiles::Length(std::int16_t number) {
+  const auto it = open_.find(number);
+  return it == open_.end() ? 0 : it->second->size();
+}
+
+std::string QtFiles::Read(std::int16_t number, std::size_t count) {
+  const auto it = open_.find(number);
+  if (it == open_.end()) return {};
+  const QByteArray data = it->second->read(static_cast<qint64>(count));
+  return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+FileError QtFiles::Write(std::int16_t number, std::string_view bytes) {
+  const auto it = open_.find(number);
+  if (it == open_.end()) return "Bad file number";
+  const qint64 n = it->second->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  if (n != static_cast<qint64>(bytes.size())) return it->second->errorString().toStdString();
+  return {};
+}
+
+void QtFiles::Close(std::int16_t number) { open_.erase(number); }
+void QtFiles::CloseAll() { open_.clear(); }
+
+std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request) {
+  QFileDialog dialog(parent, QString::fromStdString(request.title));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  // Qt's own dialog on every desktop, so that the filters read as given: the text shown is the
+  // description, the pattern in the last parentheses is what the dialog matches ("*.*" would
+  // hide files without a dot here).
+  dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+  QStringList filters;
+  for (const FileFilter& f : request.filters) {
+    const QString pattern = f.pattern == "*.*" ? "*" : QString::fromStdString(f.pattern);
+    filters << QString::fromStdString(f.description) + " (" + pattern + ")";
+  }
+  dialog.setNameFilters(filters);
+  if (request.filterIndex >= 0 && request.filterIndex < filters.size())
+    dialog.selectNameFilter(filters[request.filterIndex]);
+  for (;;) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    const QFileInfo info(dialog.selectedFiles().first());
+    if (!info.exists() && !request.mustExist) {
+      const auto answer = QMessageBox::question(
+          parent, dialog.windowTitle(),
+          info.fileName() + " does not exist.\nDo you want to create the file?");
+      if (answer != QMessageBox::Yes) continue;
+    }
+    if (request.refuseReadOnly && info.exists() && !info.isWritable()) {
+      QMessageBox::warning(parent, dialog.windowTitle(),
+                           info.fileName() + " is read-only.\nChoose another file.");
+      continue;
+    }
+    return ChosenFile{info.absoluteFilePath().toStdString(), info.fileName().toStdString()};
+  }
+}
+
+void QtMessageBox::Warning(const std::string& text) {
+  QMessageBox box(QMessageBox::Warning, kApplicationTitle, QString::fromStdString(text),
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+void QtEventPump::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void QtEventPump::ScheduleDeferred() {
+  if (scheduled_) return;
+  scheduled_ = true;
+  QMetaObject::invokeMethod(
+      &context_,
+      [this] {
+        scheduled_ = false;
+        if (runDeferred) runDeferred();
+      },
+      Qt::QueuedConnection);
+}
+
+}  // namespace velmora

@@ -1,0 +1,54 @@
+// MSComm1 on a QSerialPort: COM numbers mapped to devices, receive and send events.
+#pragma once
+
+#include <QObject>
+#include <QSerialPort>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+#include "platform/serial_port.h"
+#include "serial/port_table.h"
+
+namespace velmora {
+
+// The serial devices the system reports, adapters marked.
+std::vector<SystemPort> SystemSerialPorts();
+
+class QtSerialPort : public QObject, public SerialPort {
+  Q_OBJECT
+ public:
+  explicit QtSerialPort(PortTable table, QObject* parent = nullptr);
+
+  void SetCommPort(int port) override { port_ = port; }
+  int CommPort() const override { return port_; }
+  OpenFailure Open() override;
+  void Close() override;
+  bool IsOpen() const override { return serial_.isOpen(); }
+  bool Output(const std::string& bytes) override;
+  std::string Input() override;
+  CommEvent Event() const override { return event_; }
+  void SetSThreshold(int n) override;
+  int SThreshold() const override { return threshold_; }
+  std::string DeviceName(int port) const override;
+
+  // Characters waiting to be sent: Qt's buffer plus the driver's queue. Replaceable so that
+  // tests can drive the send threshold.
+  std::function<qint64()> waiting;
+
+ private:
+  void RaiseEvent(CommEvent e);
+  void CheckThreshold();
+  void OnError(QSerialPort::SerialPortError error);
+  qint64 DriverQueue() const;
+
+  PortTable table_;
+  QSerialPort serial_;
+  QTimer thresholdPoll_;
+  int port_ = 1;
+  int threshold_ = 0;
+  bool sendArmed_ = false;
+  CommEvent event_ = CommEvent::None;
+};
+
+}  // namespace velmora
