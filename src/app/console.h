@@ -4,6 +4,8 @@
 
 #include <deque>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "app/console_state.h"
 #include "app/main_window.h"
@@ -47,6 +49,16 @@ class Console {
   void Defer(std::function<void()> work);
   void RunDeferred();
   bool HasDeferred() const { return !deferred_.empty(); }
+
+  // The program file chosen for the download under way, and a count of downloads started, so
+  // that a handler resumed after pending events can tell whether its download still runs.
+  ChosenFile programFile;
+  unsigned downloadRun = 0;
+
+  // Commands sent from the command line in this run, oldest first, and where recall stands.
+  std::vector<std::string> commandHistory;
+  std::size_t historyPosition = 0;
+  std::string historyDraft;
 
   // Closes the window (set by whoever shows it); Form_Unload runs once either way.
   std::function<void()> closeWindow;

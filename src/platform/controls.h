@@ -25,6 +25,9 @@ struct Twips {
   bool operator==(const Twips&) const = default;
 };
 
+// Keys that act on a field rather than type into it.
+enum class Key { Enter, Up, Down };
+
 enum class Kind { Label, TextBox, ComboBox, CommandButton, Frame, TabControl, ProgressBar };
 
 enum class Prop {
@@ -34,7 +37,6 @@ enum class Prop {
   ToolTip,
   Caption,
   Text,
-  TextAppended,  // Text grew at its end; AppendedText() holds the new part
   Locked,
   BackColor,
   Items,
@@ -162,17 +164,6 @@ class TextBox : public Control {
   void SetText(std::string t) {
     if (Assign(text_, std::move(t), Prop::Text) && onChange) onChange();
   }
-  // Puts the insertion point at the end and inserts there: one change notification.
-  void AppendText(const std::string& t) {
-    if (t.empty()) return;
-    text_ += t;
-    appended_ = t;
-    Notify(Prop::TextAppended);
-    appended_.clear();
-    if (onChange) onChange();
-  }
-  const std::string& AppendedText() const { return appended_; }
-
   bool Locked() const { return locked_; }
   void SetLocked(bool v) { Assign(locked_, v, Prop::Locked); }
   Color BackColor() const { return backColor_; }
@@ -190,12 +181,23 @@ class TextBox : public Control {
     if (onKeyPress) onKeyPress(keyAscii);
     return keyAscii != 0;
   }
-  // A person's edit that leaves the field holding text (typing, paste, cut).
-  void UserEdit(std::string t) { SetText(std::move(t)); }
+  // A key that acts on the field; returns whether a handler used it.
+  std::function<bool(Key)> onKeyDown;
+  bool UserKeyDown(Key key) { return onKeyDown && onKeyDown(key); }
+
+  // Filters text a person puts in other than by typing (paste, drop); typed characters went
+  // through the key-press handler already.
+  std::function<std::string(std::string)> onUserText;
+  // A person's edit that leaves the field holding t (typing, paste, cut).
+  void UserEdit(std::string t) {
+    if (onUserText) t = onUserText(std::move(t));
+    SetText(std::move(t));
+  }
+  // A person pasting at the end of the text.
+  void UserPaste(const std::string& pasted) { UserEdit(text_ + pasted); }
 
  private:
   std::string text_;
-  std::string appended_;
   bool locked_;
   Color backColor_;
   bool multiLine_;

@@ -52,7 +52,32 @@ QColor ToQColor(Color c, const QPalette& palette) {
 
 }  // namespace
 
+QString TerminalDisplayText(const std::string& received) {
+  QString shown;
+  shown.reserve(static_cast<qsizetype>(received.size()));
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(received[i]);
+    if (byte == '\r' && i + 1 < received.size() && received[i + 1] == '\n') {
+      shown += QChar('\n');
+      ++i;
+    } else if (byte == '\n' || byte == '\t') {
+      shown += QChar(byte);
+    } else if (byte < 0x20) {
+      shown += QChar(0x2400 + byte);  // the control picture of the character
+    } else if (byte == 0x7F) {
+      shown += QChar(0x2421);
+    } else {
+      shown += QChar(byte);  // Latin-1
+    }
+  }
+  return shown;
+}
+
 GuiMain::GuiMain(Console& console, QWidget* parent) : QWidget(parent), console_(console) {
+  // The pane is redrawn at most every few tens of milliseconds, however fast the card sends.
+  paneRender_.setSingleShot(true);
+  paneRender_.setInterval(30);
+  connect(&paneRender_, &QTimer::timeout, this, [this] { RenderTerminal(); });
   setObjectName("GUI_Main");
   setWindowTitle(kWindowCaption);
   setFixedSize(PxX(kClientWidthTwips), PxY(kClientHeightTwips));
@@ -104,8 +129,12 @@ QWidget* GuiMain::Create(Control& c) {
       } else {
         auto* e = new QLineEdit(parent);
         if (model.Centred()) e->setAlignment(Qt::AlignCenter);
-        connect(e, &QLineEdit::textEdited, this,
-                [&model](const QString& text) { model.UserEdit(ToLatin1(text)); });
+        connect(e, &QLineEdit::textEdited, this, [&model, e](const QString& text) {
+          model.UserEdit(ToLatin1(text));
+          // The field may refuse part of what was pasted: show what it kept.
+          const QString kept = Latin1(model.Text());
+          if (e->text() != kept) e->setText(kept);
+        });
         e->installEventFilter(this);
         w = e;
       }
@@ -174,8 +203,15 @@ bool GuiMain::eventFilter(QObject* watched, QEvent* event) {
     for (auto& [control, widget] : widgets_) {
       if (widget != watched || control->kind() != Kind::TextBox) continue;
       auto& model = const_cast<TextBox&>(static_cast<const TextBox&>(*control));
-      if (!model.onKeyPress) break;
       auto* key = static_cast<QKeyEvent*>(event);
+      if (model.onKeyDown) {
+        const int k = key->key();
+        if ((k == Qt::Key_Return || k == Qt::Key_Enter) && model.UserKeyDown(Key::Enter))
+          return true;
+        if (k == Qt::Key_Up && model.UserKeyDown(Key::Up)) return true;
+        if (k == Qt::Key_Down && model.UserKeyDown(Key::Down)) return true;
+      }
+      if (!model.onKeyPress) break;
       std::int16_t code = 0;
       if (key->key() == Qt::Key_Backspace)
         code = 8;
@@ -229,14 +265,7 @@ void GuiMain::Update(Control& c, Prop p) {
       auto& model = static_cast<TextBox&>(c);
       if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
         if (p == Prop::Text) {
-          t->setPlainText(Latin1(model.Text()));
-        } else if (p == Prop::TextAppended) {
-          QScrollBar* bar = t->verticalScrollBar();
-          const bool atEnd = bar->value() == bar->maximum();
-          QTextCursor cursor(t->document());
-          cursor.movePosition(QTextCursor::End);
-          cursor.insertText(Latin1(model.AppendedText()));
-          if (atEnd) bar->setValue(bar->maximum());
+          if (!paneRender_.isActive()) paneRender_.start();
         } else if (p == Prop::Locked) {
           t->setReadOnly(model.Locked());
         } else if (p == Prop::Enabled) {
@@ -293,6 +322,18 @@ void GuiMain::Update(Control& c, Prop p) {
       }
       break;
   }
+}
+
+void GuiMain::RenderTerminal() {
+  auto* pane = static_cast<QPlainTextEdit*>(WidgetFor(console_.ui.TerminalText));
+  QScrollBar* bar = pane->verticalScrollBar();
+  // Follow the newest text unless the engineer has scrolled up to read.
+  const bool following = bar->value() == bar->maximum();
+  const int from = bar->value();
+  const int column = pane->horizontalScrollBar()->value();
+  pane->setPlainText(TerminalDisplayText(console_.ui.TerminalText.Text()));
+  bar->setValue(following ? bar->maximum() : from);
+  pane->horizontalScrollBar()->setValue(column);
 }
 
 void GuiMain::closeEvent(QCloseEvent* event) {

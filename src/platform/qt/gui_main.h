@@ -1,6 +1,7 @@
 // GUI_Main: the real window, built from the window model and kept in step with it.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <map>
 
@@ -9,6 +10,10 @@
 class QTabWidget;
 
 namespace velmora {
+
+// The terminal pane's text as shown: CR LF as line ends, other control bytes as readable
+// symbols, every byte as its Latin-1 character.
+QString TerminalDisplayText(const std::string& received);
 
 class GuiMain : public QWidget {
   Q_OBJECT
@@ -31,12 +36,14 @@ class GuiMain : public QWidget {
   void Update(Control& c, Prop p);
   void Place(Control& c);
   QWidget* ContainerWidget(const std::string& container) const;
+  void RenderTerminal();
 
   Console& console_;
   QTabWidget* tabs_ = nullptr;
   QWidget* tabStack_ = nullptr;
   std::map<const Control*, QWidget*> widgets_;
   std::map<std::string, QWidget*> containers_;
+  QTimer paneRender_;
 };
 
 }  // namespace velmora

@@ -135,11 +135,10 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
     return;
   if (!serial_.isOpen()) return;
   const std::string description = serial_.errorString().toStdString();
-  // Close at once: a port whose device went away reports errors in a busy loop.
+  // Close at once: a port whose device went away reports errors in a busy loop. The console
+  // defers its own handling until this signal's stack has unwound.
   Close();
-  // Tell the console from a fresh call stack, not from inside QSerialPort's signal.
-  QMetaObject::invokeMethod(
-      this, [this, description] { if (onLost) onLost(description); }, Qt::QueuedConnection);
+  if (onLost) onLost(description);
 }
 
 }  // namespace velmora

@@ -1,0 +1,62 @@
+// The log file holds exactly the bytes the card sent while logging was on, nothing the console
+// sent; every start appends to what the file already holds.
+#include "terminal/logging.h"
+
+#include "app/console.h"
+#include "scheduler/poll_cycle.h"
+
+namespace velmora {
+namespace {
+
+void StopLogging(Console& c) {
+  auto& s = c.state;
+  // Off first, so that nothing is written to a closed handle.
+  s.LoggingActive = false;
+  c.files.Close(s.LogFileNumber);
+  s.LogFileNumber = 0;
+  c.ui.LoggingButton.SetCaption("Activate Logging");
+  SendCommand(c, "debug 0");
+}
+
+void StartLogging(Console& c) {
+  auto& s = c.state;
+  OpenFileRequest request;
+  request.title = "Select Logging File";
+  request.filters = {{"Text File (*.txt)", "*.txt"}, {"All Files (*.*)", "*.*"}};
+  request.mustExist = false;
+  request.refuseReadOnly = true;
+  const std::optional<ChosenFile> chosen = c.Dialog.ShowOpen(request);
+  if (!chosen || s.LoggingActive) return;
+  s.LogFileNumber = c.files.FreeFile();
+  if (const FileError error = c.files.OpenForAppend(s.LogFileNumber, chosen->fileName)) {
+    c.messages.Warning(*error);
+    c.files.Close(s.LogFileNumber);
+    s.LogFileNumber = 0;
+    return;
+  }
+  SendCommand(c, "debug 80");
+  c.ui.LoggingButton.SetCaption("Stop Logging");
+  s.LoggingActive = true;
+}
+
+}  // namespace
+
+void LoggingButton_Click(Console& c) {
+  if (c.state.LoggingActive)
+    StopLogging(c);
+  else
+    StartLogging(c);
+}
+
+void WriteLog(Console& c, const std::string& received) {
+  if (received.empty()) return;
+  const FileError error = c.files.Write(c.state.LogFileNumber, received);
+  if (!error) return;
+  // A log that silently stops growing would be trusted wrongly: stop, and say why.
+  StopLogging(c);
+  c.Defer([&c, description = *error] {
+    c.messages.Warning("Logging stopped: " + description);
+  });
+}
+
+}  // namespace velmora
