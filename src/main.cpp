@@ -1,10 +1,12 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "app/console.h"
 #include "app/lifecycle.h"
+#include "platform/qt/automation.h"
 #include "platform/qt/gui_main.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
@@ -12,6 +14,8 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(velmora::kApplicationTitle);
+  // Tests and the screenshot script drive the real window through standard input.
+  const bool automated = qEnvironmentVariable("VELMORA_AUTOMATION") == "1";
 
   std::optional<std::string> explicitPorts;
   if (const char* env = std::getenv("VELMORA_PORTS")) explicitPorts = env;
@@ -20,16 +24,22 @@ int main(int argc, char** argv) {
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;
   velmora::QtFileChooser chooser;
+  velmora::ScriptedFileChooser scriptedChooser;
   velmora::QtMessageBox messages;
   velmora::QtEventPump pump;
 
-  velmora::Console console({port, transmitTimer, downloadTimer, files, chooser, messages, pump});
+  velmora::FileChooser& dialog =
+      automated ? static_cast<velmora::FileChooser&>(scriptedChooser) : chooser;
+  velmora::Console console({port, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
   velmora::Form_Load(console);
 
   velmora::GuiMain window(console);
   chooser.parent = &window;
   messages.parent = &window;
+  std::unique_ptr<velmora::Automation> automation;
+  if (automated)
+    automation = std::make_unique<velmora::Automation>(window, scriptedChooser, messages);
   window.show();
   return app.exec();
 }

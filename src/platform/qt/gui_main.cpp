@@ -80,6 +80,10 @@ GuiMain::GuiMain(Console& console, QWidget* parent) : QWidget(parent), console_(
   connect(&paneRender_, &QTimer::timeout, this, [this] { RenderTerminal(); });
   setObjectName("GUI_Main");
   setWindowTitle(kWindowCaption);
+  // The layout's captions were sized for a small dialog font.
+  QFont small = font();
+  small.setPointSizeF(8);
+  setFont(small);
   setFixedSize(PxX(kClientWidthTwips), PxY(kClientHeightTwips));
   containers_[""] = this;
   for (Control* c : console_.ui.Controls()) Bind(*c, Create(*c));

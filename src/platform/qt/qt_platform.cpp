@@ -114,6 +114,7 @@ std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request
 }
 
 void QtMessageBox::Warning(const std::string& text) {
+  shown.push_back(text);
   QMessageBox box(QMessageBox::Warning, kApplicationTitle, QString::fromStdString(text),
                   QMessageBox::Ok, parent);
   box.exec();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
@@ -59,6 +60,8 @@ class QtMessageBox : public MessageBox {
  public:
   void Warning(const std::string& text) override;
   QPointer<QWidget> parent;
+  // Every text shown, oldest first.
+  std::vector<std::string> shown;
 };
 
 class QtEventPump : public EventPump {
