@@ -12,7 +12,8 @@
 //   close-box                closes the message box shown
 //   shot PATH                saves a picture of the window
 //   quit                     closes the window
-// Every command gets one answer: "ok" [value] or "error" reason.
+// Every command gets one answer line: "ok" [value] or "error" reason; a value's line ends are
+// written as \n and \r, its backslashes as \\.
 #include "platform/qt/automation.h"
 
 #include <unistd.h>
@@ -79,7 +80,10 @@ void Automation::ReadCommands() {
 }
 
 void Automation::Reply(const QString& text) {
-  const QByteArray bytes = (text + "\n").toUtf8();
+  // One answer, one line: line ends and backslashes inside are escaped.
+  QString escaped = text;
+  escaped.replace('\\', "\\\\").replace('\n', "\\n").replace('\r', "\\r");
+  const QByteArray bytes = (escaped + "\n").toUtf8();
   std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
   std::fflush(stdout);
 }
