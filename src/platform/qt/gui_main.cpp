@@ -216,10 +216,15 @@ bool GuiMain::eventFilter(QObject* watched, QEvent* event) {
         if (k == Qt::Key_Down && model.UserKeyDown(Key::Down)) return true;
       }
       if (!model.onKeyPress) break;
+      // Only typed characters go through the key filter: shortcuts (paste, copy, undo) and
+      // editing keys (Delete, arrows) act as usual, and pasted text is filtered as a whole.
       std::int16_t code = 0;
+      const bool shortcut = key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
       if (key->key() == Qt::Key_Backspace)
         code = 8;
-      else if (!key->text().isEmpty())
+      else if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        code = 13;
+      else if (!shortcut && !key->text().isEmpty() && key->text().at(0).isPrint())
         code = static_cast<std::int16_t>(std::min<int>(key->text().at(0).unicode(), 0x7FFF));
       else
         break;
