@@ -16,11 +16,13 @@ void MSComm1_OnComm(Console& c) {
     case CommEvent::Receive: {
       const std::string buf = c.MSComm1.Input();
       AppendTerminal(c, buf);
+      // Logged before the hand-over: the boot loader handshake lets pending events run, and a
+      // batch received in them must not reach the log before this one.
+      if (s.LoggingActive) WriteLog(c, buf);
       if (s.Downloading)
         HandleBootLoaderReply(c, buf);
       else
         SplitReceivedLines(c, buf);
-      if (s.LoggingActive) WriteLog(c, buf);
       break;
     }
     case CommEvent::Send:

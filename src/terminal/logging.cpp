@@ -8,6 +8,12 @@
 namespace velmora {
 namespace {
 
+// The card's debug level follows logging, except during a download: the port carries the
+// program file then, and a command in its middle would corrupt what the card flashes.
+void SendDebugLevel(Console& c, const char* command) {
+  if (!c.state.Downloading) SendCommand(c, command);
+}
+
 void StopLogging(Console& c) {
   auto& s = c.state;
   // Off first, so that nothing is written to a closed handle.
@@ -15,7 +21,7 @@ void StopLogging(Console& c) {
   c.files.Close(s.LogFileNumber);
   s.LogFileNumber = 0;
   c.ui.LoggingButton.SetCaption("Activate Logging");
-  SendCommand(c, "debug 0");
+  SendDebugLevel(c, "debug 0");
 }
 
 void StartLogging(Console& c) {
@@ -34,7 +40,7 @@ void StartLogging(Console& c) {
     s.LogFileNumber = 0;
     return;
   }
-  SendCommand(c, "debug 80");
+  SendDebugLevel(c, "debug 80");
   c.ui.LoggingButton.SetCaption("Stop Logging");
   s.LoggingActive = true;
 }
