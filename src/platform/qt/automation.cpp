@@ -11,6 +11,10 @@
 //   boxes                    the message boxes shown so far, "|"-separated
 //   close-box                closes the message box shown
 //   shot PATH                saves a picture of the window
+//   watch NAME               from now on notes when the field's text changes
+//   changed NAME             the monotonic time (ns) of the field's last change, 0 if none
+//   lateness start|read      a 10 ms timer in the event loop; read gives its worst lateness in
+//                            microseconds since start, and starts again
 //   quit                     closes the window
 // Every command gets one answer line: "ok" [value] or "error" reason; a value's line ends are
 // written as \n and \r, its backslashes as \\.
@@ -33,12 +37,20 @@
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/qt/gui_main.h"
 
 namespace velmora {
 namespace {
+
+qint64 MonotonicNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 void SendKey(QWidget* w, int key, const QString& text) {
   QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -224,6 +236,35 @@ void Automation::Execute(const QString& line) {
   if (command == "shot") {
     const QString path = line.section(' ', 1);
     return Reply(window_.grab().save(path) ? "ok" : "error cannot save " + path);
+  }
+  if (command == "watch") {
+    auto* edit = qobject_cast<QLineEdit*>(w);
+    if (!needs(edit)) return;
+    connect(edit, &QLineEdit::textChanged, this, [this, name] { changed_[name] = MonotonicNs(); },
+            Qt::UniqueConnection);
+    return Reply("ok");
+  }
+  if (command == "changed") return Reply("ok " + QString::number(changed_.value(name, 0)));
+  if (command == "lateness") {
+    if (name == "start") {
+      worstLatenessNs_ = 0;
+      lastTickNs_ = MonotonicNs();
+      if (!latenessTimer_) {
+        latenessTimer_ = new QTimer(this);
+        latenessTimer_->setTimerType(Qt::PreciseTimer);
+        latenessTimer_->setInterval(10);
+        connect(latenessTimer_, &QTimer::timeout, this, [this] {
+          const qint64 now = MonotonicNs();
+          worstLatenessNs_ = std::max(worstLatenessNs_, now - lastTickNs_ - 10'000'000);
+          lastTickNs_ = now;
+        });
+      }
+      latenessTimer_->start();
+      return Reply("ok");
+    }
+    const qint64 worst = worstLatenessNs_;
+    worstLatenessNs_ = 0;
+    return Reply("ok " + QString::number(worst / 1000));
   }
   if (command == "quit") {
     Reply("ok");

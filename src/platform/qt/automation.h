@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QObject>
+#include <QHash>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QString>
 #include <deque>
 #include <optional>
@@ -44,6 +46,10 @@ class Automation : public QObject {
   QtMessageBox& messages_;
   QSocketNotifier input_;
   QByteArray pending_;
+  QHash<QString, qint64> changed_;
+  QTimer* latenessTimer_ = nullptr;
+  qint64 lastTickNs_ = 0;
+  qint64 worstLatenessNs_ = 0;
 };
 
 }  // namespace velmora
