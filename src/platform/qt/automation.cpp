@@ -115,7 +115,9 @@ QString Automation::Get(const QString& name, const QString& property, bool* ok) 
     if (property == "readonly") return e->isReadOnly() ? "1" : "0";
   }
   if (auto* t = qobject_cast<QPlainTextEdit*>(w); t && property == "text") return t->toPlainText();
-  if (auto* b = qobject_cast<QAbstractButton*>(w); b && property == "text") return b->text();
+  // A caption broken onto two lines reads as one.
+  if (auto* b = qobject_cast<QAbstractButton*>(w); b && property == "text")
+    return b->text().replace('\n', ' ');
   if (auto* l = qobject_cast<QLabel*>(w); l && property == "text") return l->text();
   if (auto* g = qobject_cast<QGroupBox*>(w); g && property == "text") return g->title();
   if (auto* box = qobject_cast<QComboBox*>(w)) {

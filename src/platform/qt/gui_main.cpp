@@ -44,6 +44,35 @@ QFont TerminalFont() {
   return font;
 }
 
+// A caption too wide for its control is broken at a blank onto two lines where the control is
+// tall enough (as buttons are), or else set a little smaller, down to a legible minimum, rather
+// than cut off: the layout is fixed and the platform's font may be wider than the one it was
+// drawn for. Returns the text to show.
+QString FitCaption(QWidget* w, const QString& caption, int margin) {
+  QFont f = w->parentWidget() ? w->parentWidget()->font() : w->font();
+  QString shown = caption;
+  for (double size = f.pointSizeF(); size >= 6; size -= 0.5) {
+    f.setPointSizeF(size);
+    const QFontMetrics metrics(f);
+    const auto fits = [&](const QString& line) {
+      return metrics.horizontalAdvance(line) + margin <= w->width();
+    };
+    if (fits(caption)) {
+      shown = caption;
+      break;
+    }
+    const qsizetype blank = caption.lastIndexOf(' ', caption.size() / 2 + 1);
+    const qsizetype split = blank > 0 ? blank : caption.indexOf(' ');
+    if (split > 0 && 2 * metrics.lineSpacing() + 4 <= w->height() &&
+        fits(caption.left(split)) && fits(caption.mid(split + 1))) {
+      shown = caption.left(split) + '\n' + caption.mid(split + 1);
+      break;
+    }
+  }
+  w->setFont(f);
+  return shown;
+}
+
 QColor ToQColor(Color c, const QPalette& palette) {
   if (c == kSystemDisplayGrey) return palette.color(QPalette::Window);
   if (IsSystemColor(c)) return palette.color(QPalette::Base);
@@ -253,9 +282,9 @@ void GuiMain::Update(Control& c, Prop p) {
   }
   switch (c.kind()) {
     case Kind::Label:
-      if (p == Prop::Caption)
-        static_cast<QLabel*>(w)->setText(Latin1(static_cast<Label&>(c).Caption()));
-      else if (p == Prop::Enabled)
+      if (p == Prop::Caption) {
+        static_cast<QLabel*>(w)->setText(FitCaption(w, Latin1(static_cast<Label&>(c).Caption()), 0));
+      } else if (p == Prop::Enabled)
         w->setEnabled(c.Enabled());
       break;
     case Kind::Frame:
@@ -265,9 +294,10 @@ void GuiMain::Update(Control& c, Prop p) {
         w->setEnabled(c.Enabled());
       break;
     case Kind::CommandButton:
-      if (p == Prop::Caption)
-        static_cast<QPushButton*>(w)->setText(Latin1(static_cast<CommandButton&>(c).Caption()));
-      else if (p == Prop::Enabled)
+      if (p == Prop::Caption) {
+        static_cast<QPushButton*>(w)->setText(
+            FitCaption(w, Latin1(static_cast<CommandButton&>(c).Caption()), 12));
+      } else if (p == Prop::Enabled)
         w->setEnabled(c.Enabled());
       break;
     case Kind::TextBox: {
@@ -283,7 +313,11 @@ void GuiMain::Update(Control& c, Prop p) {
       } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         if (p == Prop::Text) {
           const QString text = Latin1(model.Text());
-          if (e->text() != text) e->setText(text);
+          if (e->text() != text) {
+            e->setText(text);
+            // A value shown by the console is read from its start.
+            if (model.Locked()) e->setCursorPosition(0);
+          }
         } else if (p == Prop::Locked) {
           e->setReadOnly(model.Locked());
         } else if (p == Prop::Enabled) {
