@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -131,6 +132,12 @@ double Card::TraceTime(const std::string& text) const {
   return -1;
 }
 
+std::string Card::Device() const {
+  std::error_code ec;
+  const auto target = std::filesystem::canonical(link_, ec);
+  return ec ? std::string{} : target.string();
+}
+
 bool Card::WaitForCommands(const std::vector<std::string>& commands,
                            std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -198,6 +205,85 @@ bool ConsoleApp::WaitFor(const std::string& name, const std::string& property,
                              std::to_string(timeout.count()),
                          timeout + 5s);
   return reply == "ok";
+}
+
+std::vector<std::string> ConsoleApp::Boxes() {
+  // "COUNT TEXT|TEXT|..."
+  const std::string answer = Do("boxes");
+  const auto blank = answer.find(' ');
+  const std::size_t count = std::stoul(answer.substr(0, blank));
+  std::vector<std::string> texts;
+  if (count == 0) return texts;
+  std::string rest = blank == std::string::npos ? std::string{} : answer.substr(blank + 1);
+  if (count == 1) return {rest};
+  for (std::size_t at; (at = rest.find('|')) != std::string::npos; rest.erase(0, at + 1))
+    texts.push_back(rest.substr(0, at));
+  texts.push_back(rest);
+  return texts;
+}
+
+std::vector<std::string> ConsoleApp::WaitForBoxes(std::size_t count,
+                                                  std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto texts = Boxes();
+    if (texts.size() >= count || std::chrono::steady_clock::now() > deadline) return texts;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+bool ConsoleApp::CloseBox() { return Ask("close-box").rfind("ok", 0) == 0; }
+
+std::vector<std::string> OpenFiles(pid_t pid) {
+  std::vector<std::string> targets;
+  std::error_code ec;
+  const std::filesystem::path dir = "/proc/" + std::to_string(pid) + "/fd";
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    std::error_code link_ec;
+    const auto target = std::filesystem::read_symlink(entry.path(), link_ec);
+    if (!link_ec) targets.push_back(target.string());
+  }
+  return targets;
+}
+
+std::vector<std::string> OpenFilesTo(pid_t pid, const std::string& path) {
+  std::vector<std::string> found;
+  for (const auto& target : OpenFiles(pid))
+    if (target == path || target == path + " (deleted)") found.push_back(target);
+  return found;
+}
+
+long long CpuTicks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), {});
+  // The command name may hold blanks and parentheses: the fields start after the last ')'.
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  long long utime = 0, stime = 0;
+  // Fields 3 to 13 come before utime (14) and stime (15).
+  for (int i = 3; i <= 13; ++i) fields >> field;
+  fields >> utime >> stime;
+  return utime + stime;
+}
+
+double CpuPercentOver(pid_t pid, std::chrono::milliseconds period) {
+  const long long before = CpuTicks(pid);
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(period);
+  const long long after = CpuTicks(pid);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double ticks_per_second = static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return 100.0 * static_cast<double>(after - before) / ticks_per_second / seconds;
+}
+
+long RssKb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  return -1;
 }
 
 std::vector<std::string> FirstRound() {

@@ -56,7 +56,10 @@ class Card {
   double TraceTime(const std::string& text) const;
   // Waits until the trace holds the given commands in this order (others may come between).
   bool WaitForCommands(const std::vector<std::string>& commands, std::chrono::milliseconds timeout);
+  // One write: several commands separated by line ends reach the card in the same instant.
   void Operator(const std::string& command) { child_.Write(command + "\n"); }
+  // The pseudo-terminal the link points at now, e.g. /dev/pts/3; "" while unplugged.
+  std::string Device() const;
   void Stop() { child_.Stop(); }
 
  private:
@@ -78,10 +81,27 @@ class ConsoleApp {
   bool WaitFor(const std::string& name, const std::string& property, const std::string& value,
                std::chrono::milliseconds timeout);
   pid_t pid() const { return child_.pid(); }
+  // The texts of the message boxes shown so far, open or closed, in order.
+  std::vector<std::string> Boxes();
+  // Waits until at least `count` boxes were shown; returns what was shown.
+  std::vector<std::string> WaitForBoxes(std::size_t count, std::chrono::milliseconds timeout);
+  // Closes the box shown; false if none is.
+  bool CloseBox();
 
  private:
   Child child_;
 };
+
+// What a process holds open, from /proc: the target of each of its file descriptors.
+std::vector<std::string> OpenFiles(pid_t pid);
+// The targets among them that are `path`, also after it was removed ("PATH (deleted)").
+std::vector<std::string> OpenFilesTo(pid_t pid, const std::string& path);
+// User plus system CPU time of a process, in clock ticks (sysconf(_SC_CLK_TCK) a second).
+long long CpuTicks(pid_t pid);
+// The share of one core a process used over the coming period, in percent.
+double CpuPercentOver(pid_t pid, std::chrono::milliseconds period);
+// Resident memory of a process (VmRSS), in kB; -1 if unreadable.
+long RssKb(pid_t pid);
 
 // The command stream a card sees in the first round of polling after detection.
 std::vector<std::string> FirstRound();

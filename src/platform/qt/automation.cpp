@@ -242,8 +242,10 @@ void Automation::Execute(const QString& line) {
   if (command == "watch") {
     auto* edit = qobject_cast<QLineEdit*>(w);
     if (!needs(edit)) return;
-    connect(edit, &QLineEdit::textChanged, this, [this, name] { changed_[name] = MonotonicNs(); },
-            Qt::UniqueConnection);
+    if (!changed_.contains(name)) {
+      changed_[name] = 0;
+      connect(edit, &QLineEdit::textChanged, this, [this, name] { changed_[name] = MonotonicNs(); });
+    }
     return Reply("ok");
   }
   if (command == "changed") return Reply("ok " + QString::number(changed_.value(name, 0)));

@@ -134,7 +134,11 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
       error != QSerialPort::ResourceError)
     return;
   if (!serial_.isOpen()) return;
-  const std::string description = serial_.errorString().toStdString();
+  // Qt's own text for a line that went away describes whatever error came last (often an
+  // ioctl refused at opening), so the console says what happened in its own words.
+  const std::string description = "The connection to COM" + std::to_string(port_) + " (" +
+                                  DeviceName(port_) +
+                                  ") was lost: the adapter was removed or the line was closed.";
   // Close at once: a port whose device went away reports errors in a busy loop. The console
   // defers its own handling until this signal's stack has unwound.
   Close();
