@@ -34,6 +34,20 @@ TEST(LinePacer, IdleTimeIsNotSavedUpBeyondOneSmallBurst) {
   EXPECT_GE(pacer.Burst(), 1u);
 }
 
+TEST(LinePacer, AReaderLateOnABusyLineLosesNoLineTime) {
+  LinePacer pacer = LinePacer::ForBaud(57600);
+  std::size_t total = 0;
+  // Woken every 6 ms instead of every 4: each time the whole allowance is taken and more waits.
+  for (Time now{0}; now <= Time{0} + milliseconds(1000); now += milliseconds(6)) {
+    const std::size_t n = pacer.Allowance(now);
+    pacer.Spend(n);
+    pacer.SetBacklogged(true);
+    total += n;
+  }
+  EXPECT_GE(total, 5700u);
+  EXPECT_LE(total, 5790u);
+}
+
 TEST(LinePacer, ReadyAtSaysWhenTheNextBurstMayGo) {
   LinePacer pacer = LinePacer::ForBaud(57600);
   const Time now = Time{0} + std::chrono::seconds(1);

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -111,6 +112,15 @@ TEST_F(GuiMainTest, TabSwitchByAPersonUpdatesTheShownCaption) {
   auto* tabs = Widget<QTabWidget>(ui.GUI_Tabs);
   tabs->setCurrentIndex(2);
   EXPECT_EQ(ui.GUI_Tabs.ShownCaption(), "Terminal");
+}
+
+TEST_F(GuiMainTest, TextReceivedWhileThePaneIsHiddenShowsWhenItsTabComesToTheFront) {
+  auto* pane = window->findChild<QPlainTextEdit*>("TerminalText");
+  ui.TerminalText.SetText("op_status: 02\r\n");
+  QTest::qWait(80);
+  EXPECT_EQ(pane->toPlainText(), "");  // not drawn while nobody sees it
+  Widget<QTabWidget>(ui.GUI_Tabs)->setCurrentIndex(2);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return pane->toPlainText() == "op_status: 02\n"; }, 1000));
 }
 
 TEST_F(GuiMainTest, ExitButtonUnloadsOnceAndClosesTheWindow) {

@@ -13,10 +13,16 @@ LinePacer::LinePacer(double bytes_per_second) : rate_(std::max(0.0, bytes_per_se
                        : std::numeric_limits<std::size_t>::max();
 }
 
+std::size_t LinePacer::Cap() const {
+  // A UART's receive buffer holds a few tens of milliseconds of a busy line.
+  constexpr std::size_t kBacklogBursts = 8;
+  return backlogged_ ? burst_ * kBacklogBursts : burst_;
+}
+
 void LinePacer::Refill(Time now) {
   if (now <= last_) return;
   const double seconds = std::chrono::duration<double>(now - last_).count();
-  tokens_ = std::min(static_cast<double>(burst_), tokens_ + seconds * rate_);
+  tokens_ = std::min(static_cast<double>(Cap()), tokens_ + seconds * rate_);
   last_ = now;
 }
 
@@ -35,7 +41,7 @@ Time LinePacer::ReadyAt(Time now, std::size_t want) const {
   if (!Limited()) return now;
   want = std::clamp<std::size_t>(want, 1, burst_);
   const double elapsed = now > last_ ? std::chrono::duration<double>(now - last_).count() : 0.0;
-  const double have = std::min(static_cast<double>(burst_), tokens_ + elapsed * rate_);
+  const double have = std::min(static_cast<double>(Cap()), tokens_ + elapsed * rate_);
   if (have >= static_cast<double>(want)) return now;
   const double wait = (static_cast<double>(want) - have) / rate_;
   return now + Time(static_cast<Time::rep>(std::ceil(wait * 1e6)));

@@ -30,14 +30,19 @@ class LinePacer {
   void Spend(std::size_t bytes);
   // When `want` bytes (at most one burst) may go; `now` when they may go at once.
   Time ReadyAt(Time now, std::size_t want) const;
+  // Whether bytes were left waiting after the last release. A real line keeps running while its
+  // reader is late, so credit then builds up beyond one burst; an idle line banks none.
+  void SetBacklogged(bool backlogged) { backlogged_ = backlogged; }
 
  private:
   void Refill(Time now);
+  std::size_t Cap() const;
 
   double rate_ = 0.0;
   std::size_t burst_ = 0;
   double tokens_ = 0.0;
   Time last_{0};
+  bool backlogged_ = false;
 };
 
 }  // namespace velmora::cardsim

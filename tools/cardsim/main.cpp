@@ -263,6 +263,7 @@ class Simulator {
     const std::size_t allowed = std::min(rx_.Allowance(now), buffer.size());
     if (allowed == 0) return;
     const ssize_t got = read(line_.Master(), buffer.data(), allowed);
+    rx_.SetBacklogged(got == static_cast<ssize_t>(allowed));
     if (got > 0) {
       rx_.Spend(static_cast<std::size_t>(got));
       card_->Receive(std::string_view(buffer.data(), static_cast<std::size_t>(got)), now);

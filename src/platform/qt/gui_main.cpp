@@ -196,7 +196,10 @@ QWidget* GuiMain::Create(Control& c) {
         tabs_->addTab(page, Latin1(model.Captions()[i]));
         containers_[c.Name() + ":" + std::to_string(i)] = page;
       }
-      connect(tabs_, &QTabWidget::currentChanged, this, [&model](int i) { model.UserShowTab(i); });
+      connect(tabs_, &QTabWidget::currentChanged, this, [this, &model](int i) {
+        model.UserShowTab(i);
+        if (paneDirty_) paneRender_.start();
+      });
       // Positions inside the tab control count from its corner, the pages start below the
       // tabs: re-place their members whenever the page area moves.
       tabStack_ = tabs_->findChild<QStackedWidget*>();
@@ -304,7 +307,8 @@ void GuiMain::Update(Control& c, Prop p) {
       auto& model = static_cast<TextBox&>(c);
       if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
         if (p == Prop::Text) {
-          if (!paneRender_.isActive()) paneRender_.start();
+          paneDirty_ = true;
+          if (t->isVisible() && !paneRender_.isActive()) paneRender_.start();
         } else if (p == Prop::Locked) {
           t->setReadOnly(model.Locked());
         } else if (p == Prop::Enabled) {
@@ -362,6 +366,7 @@ void GuiMain::Update(Control& c, Prop p) {
       if (p == Prop::Tab) {
         const QSignalBlocker block(tabs_);
         tabs_->setCurrentIndex(static_cast<TabControl&>(c).Tab());
+        if (paneDirty_) paneRender_.start();
       }
       break;
   }
@@ -369,6 +374,9 @@ void GuiMain::Update(Control& c, Prop p) {
 
 void GuiMain::RenderTerminal() {
   auto* pane = static_cast<QPlainTextEdit*>(WidgetFor(console_.ui.TerminalText));
+  // A pane nobody sees is drawn when its tab is shown: polling an idle card costs nothing then.
+  if (!pane->isVisible()) return;
+  paneDirty_ = false;
   QScrollBar* bar = pane->verticalScrollBar();
   // Follow the newest text unless the engineer has scrolled up to read.
   const bool following = bar->value() == bar->maximum();

@@ -44,6 +44,7 @@ class GuiMain : public QWidget {
   std::map<const Control*, QWidget*> widgets_;
   std::map<std::string, QWidget*> containers_;
   QTimer paneRender_;
+  bool paneDirty_ = false;
 };
 
 }  // namespace velmora
