@@ -28,14 +28,16 @@ std::string SfdText_UserText(std::string text) {
 void SfdText_Change(Console& c) { c.ui.SfdButton.SetEnabled(!c.ui.SfdText.Text().empty()); }
 
 void SfdButton_Click(Console& c) {
-  const double v = NumberFromText(c.ui.SfdText.Text());
-  // Above 255, however many digits, the card gets 255. A negative value (only a read-back
-  // can show one) has no byte to write, so nothing is queued.
+  // Above 255, however many digits, the card gets 255: even a number of more digits than a
+  // double can hold, which reads as an overflow. A negative value (only a read-back can show
+  // one) has no byte to write, so nothing is queued.
   std::int32_t value = 255;
-  if (v < 255) {
-    value = ToInt32(v);
-    if (value < 0) return;
+  try {
+    const double v = NumberFromText(c.ui.SfdText.Text());
+    if (v < 255) value = ToInt32(v);
+  } catch (const ReplyError&) {
   }
+  if (value < 0) return;
   c.state.SfdWriteValue = value;
   c.state.SfdWritePending = true;
 }
