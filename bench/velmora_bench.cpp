@@ -1,0 +1,946 @@
+// Measures the console as an engineer would feel it and prints one table of figures: what a
+// flood of card text costs, how late the event loop gets under it, what an idle card costs,
+// how soon a reply shows, how close a download comes to the line speed, how long start-up takes.
+// The console runs as its own process, offscreen, driven through its automation driver; the
+// card is either this program on a pseudo-terminal's master side or the simulated card.
+// Nothing here asserts a time: every goal is printed next to its figure.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+
+std::int64_t MonotonicNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+void Sleep(std::chrono::microseconds d) {
+  std::this_thread::sleep_for(d);
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::uintmax_t FileSize(const fs::path& path) {
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// Progress goes to standard error, so that standard output holds only the table.
+template <typename... Args>
+void Say(const char* format, Args... args) {
+  std::fprintf(stderr, "bench: ");
+  std::fprintf(stderr, format, args...);
+  std::fprintf(stderr, "\n");
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+  throw std::runtime_error(why);
+}
+
+std::string Env(const char* name, const std::string& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What /proc says about a process
+
+struct CpuTimes {
+  double user = 0;
+  double system = 0;
+  double Total() const { return user + system; }
+};
+
+// utime and stime (fields 14 and 15 of /proc/PID/stat), all threads of the process.
+CpuTimes ProcessCpu(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(in)), {});
+  const auto close = all.rfind(')');
+  if (close == std::string::npos) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(all.substr(close + 2));
+  // After the name: state is field 3; utime is field 14.
+  std::string field;
+  for (int i = 3; i < 14; ++i) fields >> field;
+  unsigned long long utime = 0, stime = 0;
+  fields >> utime >> stime;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  return {static_cast<double>(utime) / tick, static_cast<double>(stime) / tick};
+}
+
+// Time on a CPU in nanoseconds, all threads (the first field of each task's schedstat).
+std::int64_t RuntimeNs(pid_t pid) {
+  std::int64_t total = 0;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream in(task.path() / "schedstat");
+    long long ns = 0;
+    if (in >> ns) total += ns;
+  }
+  return total;
+}
+
+// A line of /proc/PID/status in kB (VmHWM, VmRSS), 0 if missing.
+long StatusKb(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child processes, each in its own process group so that it can be ended with what it started.
+
+std::set<pid_t> g_children;
+
+void EndAllChildren() {
+  for (const pid_t pid : g_children) ::kill(-pid, SIGKILL);
+}
+
+void OnSignal(int sig) {
+  EndAllChildren();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
+struct Spawn {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;  // NAME=VALUE added to this program's environment
+  int in = -1;                   // descriptors for the child's 0, 1, 2; -1: /dev/null
+  int out = -1;
+  int err = -1;
+};
+
+pid_t Start(const Spawn& s) {
+  const pid_t pid = ::fork();
+  if (pid < 0) Fail("fork failed");
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_RDWR);
+    ::dup2(s.in >= 0 ? s.in : null, STDIN_FILENO);
+    ::dup2(s.out >= 0 ? s.out : null, STDOUT_FILENO);
+    ::dup2(s.err >= 0 ? s.err : null, STDERR_FILENO);
+    ::setpgid(0, 0);
+    for (const auto& e : s.env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : s.argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);
+  g_children.insert(pid);
+  return pid;
+}
+
+bool Exited(pid_t pid) {
+  int status = 0;
+  const pid_t done = ::waitpid(pid, &status, WNOHANG);
+  if (done == pid || (done < 0 && errno == ECHILD)) {
+    g_children.erase(pid);
+    return true;
+  }
+  return false;
+}
+
+// Ends a child and its group: TERM, then KILL after two seconds.
+void Stop(pid_t pid) {
+  if (pid <= 0 || !g_children.count(pid) || Exited(pid)) return;
+  ::kill(-pid, SIGTERM);
+  for (int i = 0; i < 200; ++i) {
+    if (Exited(pid)) return;
+    Sleep(10ms);
+  }
+  ::kill(-pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  g_children.erase(pid);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A pseudo-terminal whose master side this program holds: it plays the card.
+
+class Pty {
+ public:
+  Pty() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+      Fail("cannot open a pseudo-terminal");
+    slave_ = ::ptsname(master_);
+  }
+  ~Pty() {
+    if (master_ >= 0) ::close(master_);
+  }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  const std::string& SlavePath() const { return slave_; }
+
+  // Reads and forgets what the console sent (its polls), so that its writes never back up.
+  void Drain() {
+    char buffer[65536];
+    while (::read(master_, buffer, sizeof buffer) > 0) {
+    }
+  }
+
+  // Writes all of data, as fast as the other side takes it; false on a time-out.
+  bool WriteAll(std::string_view data, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!data.empty()) {
+      const ssize_t n = ::write(master_, data.data(), std::min<std::size_t>(data.size(), 65536));
+      if (n > 0) {
+        data.remove_prefix(static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+      Drain();
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd p{master_, POLLOUT | POLLIN, 0};
+      ::poll(&p, 1, 10);
+    }
+    return true;
+  }
+
+  // Writes data one line at a time, one write each, as a card's firmware puts out its lines.
+  bool WriteLines(std::string_view data, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!data.empty()) {
+      const std::size_t end = std::min(data.find('\n'), data.size() - 1) + 1;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !WriteAll(data.substr(0, end), left)) return false;
+      data.remove_prefix(end);
+    }
+    return true;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The console, offscreen, driven through its automation driver on standard input and output.
+
+struct Paths {
+  std::string console;
+  std::string cardsim;
+  fs::path work;
+};
+
+class Console {
+ public:
+  Console(const Paths& paths, const std::string& ports, const std::string& tag) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) Fail("pipe");
+    stderr_ = paths.work / ("console-" + tag + ".err");
+    const int err = ::open(stderr_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    startedNs_ = MonotonicNs();
+    pid_ = Start({{paths.console},
+                  {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
+                  in[0],
+                  out[1],
+                  err});
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~Console() {
+    if (pid_ > 0 && !Exited(pid_)) {
+      Ask("quit", 2s);
+      for (int i = 0; i < 100 && !Exited(pid_); ++i) Sleep(20ms);
+    }
+    Stop(pid_);
+    if (in_ >= 0) ::close(in_);
+    if (out_ >= 0) ::close(out_);
+  }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  pid_t pid() const { return pid_; }
+  std::int64_t startedNs() const { return startedNs_; }
+
+  // Waits for the window: the driver answers only once the event loop runs.
+  void WaitShown() {
+    if (Ask("get GUI_Main visible", 30s) != "ok 1") Fail("the console did not start" + ErrTail());
+  }
+
+  std::string Ask(const std::string& command, std::chrono::milliseconds timeout = 20s) {
+    const std::string line = command + "\n";
+    if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      return "error cannot write to the console";
+    std::string reply;
+    if (!ReadLine(reply, timeout)) return "error no answer to " + command;
+    return reply;
+  }
+
+  // Asks and expects "ok"; returns what follows it.
+  std::string Do(const std::string& command, std::chrono::milliseconds timeout = 20s) {
+    const std::string reply = Ask(command, timeout);
+    if (reply.rfind("ok", 0) != 0) Fail(command + ": " + reply + ErrTail());
+    return reply.size() > 3 ? reply.substr(3) : std::string{};
+  }
+
+  bool WaitFor(const std::string& name, const std::string& property, const std::string& value,
+               std::chrono::milliseconds timeout) {
+    return Ask("wait " + name + " " + property + " " + value + " " +
+                   std::to_string(timeout.count()),
+               timeout + 5s) == "ok";
+  }
+
+  // A line of the driver's answers; false on a time-out.
+  bool ReadLine(std::string& line, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto end = buffer_.find('\n');
+      if (end != std::string::npos) {
+        line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::read(out_, chunk, sizeof chunk);
+      if (n <= 0) return false;
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  std::string ErrTail() const {
+    const std::string all = Slurp(stderr_);
+    return all.empty() ? std::string{}
+                       : "\nconsole's standard error:\n" +
+                             all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+  fs::path stderr_;
+  std::int64_t startedNs_ = 0;
+};
+
+// The simulated card on its own pseudo-terminal, linked at work/NAME.
+class Card {
+ public:
+  Card(const Paths& paths, const std::string& name, std::vector<std::string> options) {
+    link_ = paths.work / name;
+    int in[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) Fail("pipe");
+    const fs::path log = paths.work / (name + ".err");
+    const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::vector<std::string> argv = {paths.cardsim, "--link", link_.string(), "--quiet-log"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    pid_ = Start({argv, {}, in[0], err, err});
+    ::close(in[0]);
+    ::close(err);
+    in_ = in[1];
+    for (int i = 0; i < 250 && !fs::exists(link_); ++i) Sleep(20ms);
+    if (!fs::exists(link_)) Fail("the simulated card made no link: " + Slurp(log));
+  }
+  ~Card() {
+    if (in_ >= 0) {
+      [[maybe_unused]] auto n = ::write(in_, "quit\n", 5);
+      for (int i = 0; i < 100 && !Exited(pid_); ++i) Sleep(20ms);
+      ::close(in_);
+    }
+    Stop(pid_);
+  }
+  Card(const Card&) = delete;
+  Card& operator=(const Card&) = delete;
+
+  std::string Link() const { return link_.string(); }
+  pid_t pid() const { return pid_; }
+
+ private:
+  fs::path link_;
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The table
+
+struct Row {
+  std::string what, figure, goal, met;
+};
+std::vector<Row> g_rows;
+
+void Report(const std::string& what, const std::string& figure, const std::string& goal = "—",
+            std::optional<bool> met = std::nullopt) {
+  g_rows.push_back({what, figure, goal, met ? (*met ? "yes" : "**NO**") : "—"});
+  Say("%s: %s", what.c_str(), figure.c_str());
+}
+
+void PrintTable() {
+  std::printf("| what | figure | goal | met? |\n|---|---|---|---|\n");
+  for (const Row& r : g_rows)
+    std::printf("| %s | %s | %s | %s |\n", r.what.c_str(), r.figure.c_str(), r.goal.c_str(),
+                r.met.c_str());
+  std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The machine
+
+std::string CpuModel() {
+  std::ifstream in("/proc/cpuinfo");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("model name", 0) == 0) {
+      const auto colon = line.find(':');
+      if (colon != std::string::npos) return line.substr(colon + 2);
+    }
+  }
+  return "unknown CPU";
+}
+
+void Machine() {
+  utsname u{};
+  ::uname(&u);
+  const double memory = static_cast<double>(sysconf(_SC_PHYS_PAGES)) *
+                        static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024 * 1024);
+  Report("machine", Format("%ld × %s, %.1f GiB, %s %s, Qt %s", sysconf(_SC_NPROCESSORS_ONLN),
+                           CpuModel().c_str(), memory, u.sysname, u.release, VELMORA_QT_VERSION));
+  const std::time_t now = std::time(nullptr);
+  char date[64];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
+  Report("run", std::string(date) + ", " + VELMORA_BUILD_TYPE + " build");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Flood: ten megabytes of card text, the Terminal tab shown and logging on.
+
+// Debug lines as the card's flood sends them, exactly size bytes, the last one cut to fit.
+std::string FloodText(std::size_t size) {
+  std::mt19937 random(9);
+  std::string text;
+  text.reserve(size + 128);
+  for (unsigned long long n = 0; text.size() < size; ++n) {
+    char line[128];
+    const int length = std::snprintf(
+        line, sizeof line, "dbg: flood %08llu tdma slot %d agc %02d afc %+03d ber 0.0e+00 ok\r\n",
+        n, static_cast<int>(random() % 4), static_cast<int>(20 + random() % 41),
+        static_cast<int>(random() % 41) - 20);
+    text.append(line, static_cast<std::size_t>(length));
+  }
+  text.resize(size);
+  if (size >= 2) text.replace(size - 2, 2, "\r\n");
+  return text;
+}
+
+// Waits until the file holds size bytes; false if it stops growing for the given time.
+bool WaitForFileSize(const fs::path& path, std::uintmax_t size, std::chrono::milliseconds stall) {
+  std::uintmax_t last = 0;
+  auto lastGrowth = std::chrono::steady_clock::now();
+  for (;;) {
+    const auto now = FileSize(path);
+    if (now >= size) return true;
+    if (now != last) {
+      last = now;
+      lastGrowth = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - lastGrowth > stall) {
+      return false;
+    }
+    Sleep(2ms);
+  }
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+std::string Range(const std::vector<double>& values, const char* format) {
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  return Format(format, *low) + " to " + Format(format, *high);
+}
+
+void Flood(const Paths& paths) {
+  const std::size_t size = std::stoul(Env("BENCH_FLOOD_BYTES", "10000000"));
+  // Three rounds each: what another program on the machine costs the figures shows in the
+  // spread, and the median is what is reported.
+  const int rounds = std::max(1, std::stoi(Env("BENCH_FLOOD_ROUNDS", "3")));
+  const double per10Mb = 10'000'000.0 / static_cast<double>(size);
+  const std::string flood = FloodText(size);
+  // As the simulated card floods: as much as the pty takes at a time. "lines" writes each
+  // line by itself, which makes a reader that keeps up wake once a line.
+  const bool byLines = Env("BENCH_FLOOD_WRITES", "blocks") == "lines";
+  Say("flood: %d × %zu bytes into the console (Terminal tab, logging on)", rounds, size);
+
+  std::vector<double> consoleCpu, consoleWall, lateMs;
+  long peakKb = 0;
+  bool logExact = false;
+  {
+    Pty pty;
+    const fs::path log = paths.work / "flood-log.txt";
+    Console console(paths, "COM1=" + pty.SlavePath(), "flood");
+    console.WaitShown();
+    console.Do("choose CommPortSelect 1");
+    pty.WriteAll("CPE Application Initialized\r\n", 5s);
+    if (!console.WaitFor("ProgramText", "text", "CPE APP", 5s)) Fail("no CPE APP");
+    console.Do("tab 2");
+    console.Do("answer-file " + log.string());
+    console.Do("click LoggingButton");
+    if (!console.WaitFor("LoggingButton", "text", "Stop Logging", 5s)) Fail("logging not on");
+    Sleep(300ms);  // the first poll round after detection
+
+    for (int round = 1; round <= rounds; ++round) {
+      pty.Drain();
+      console.Do("lateness start");
+      const CpuTimes before = ProcessCpu(console.pid());
+      const auto started = MonotonicNs();
+      if (!(byLines ? pty.WriteLines(flood, 300s) : pty.WriteAll(flood, 300s)))
+        Fail("the console stopped reading the flood");
+      // Absorbed: the log holds every byte so far.
+      if (!WaitForFileSize(log, size * static_cast<std::size_t>(round), 20s))
+        Fail(Format("the log stopped at %ju of %zu bytes", FileSize(log), size * round));
+      const auto ended = MonotonicNs();
+      const CpuTimes after = ProcessCpu(console.pid());
+      lateMs.push_back(std::atol(console.Do("lateness read").c_str()) / 1000.0);
+      consoleCpu.push_back((after.Total() - before.Total()) * per10Mb);
+      consoleWall.push_back(static_cast<double>(ended - started) / 1e9);
+      Sleep(200ms);
+    }
+    peakKb = StatusKb(console.pid(), "VmHWM");
+    pty.Drain();
+    console.Do("click LoggingButton");
+    const std::string logged = Slurp(log);
+    logExact = logged.size() == size * static_cast<std::size_t>(rounds);
+    for (int round = 0; logExact && round < rounds; ++round)
+      logExact = logged.compare(size * static_cast<std::size_t>(round), size, flood) == 0;
+  }
+
+  // The floor: cat reads the same flood from a pseudo-terminal in raw mode and writes it to a
+  // file, the least any program can do to absorb and log it. Its CPU time comes from the
+  // scheduler's nanosecond count: /proc/PID/stat's clock ticks are too coarse for it.
+  std::vector<double> catCpu;
+  {
+    Pty pty;
+    const int slave = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (slave < 0 || ::tcgetattr(slave, &raw) != 0) Fail("cannot open " + pty.SlavePath());
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    const fs::path copy = paths.work / "flood-cat.txt";
+    const int out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t cat = Start({{"cat"}, {}, slave, out, -1});
+    ::close(slave);
+    ::close(out);
+    Sleep(100ms);
+    for (int round = 1; round <= rounds; ++round) {
+      const std::int64_t before = RuntimeNs(cat);
+      if (!(byLines ? pty.WriteLines(flood, 120s) : pty.WriteAll(flood, 120s)))
+        Fail("cat stopped reading the flood");
+      if (!WaitForFileSize(copy, size * static_cast<std::size_t>(round), 10s))
+        Fail("cat did not get the whole flood");
+      catCpu.push_back(static_cast<double>(RuntimeNs(cat) - before) / 1e9 * per10Mb);
+      Sleep(200ms);
+    }
+    Stop(cat);
+  }
+
+  const double mb = static_cast<double>(size) / 1e6;
+  const std::string of = Format("median of %d", rounds);
+  Report("flood: console CPU to absorb 10 MB (Terminal tab shown, logging on), " + of,
+         Format("%.2f s (%s)", Median(consoleCpu), Range(consoleCpu, "%.2f").c_str()), "≤ 1.0 s",
+         Median(consoleCpu) <= 1.0);
+  Report("flood: console peak RSS (VmHWM)", Format("%.1f MiB", peakKb / 1024.0), "< 64 MiB",
+         peakKb < 64 * 1024);
+  Report("flood: console wall time, " + of,
+         Format("%.2f s (%.0f MB/s)", Median(consoleWall), mb / Median(consoleWall)));
+  Report("flood: log file holds exactly the floods", logExact ? "yes" : "no", "yes", logExact);
+  Report("flood: floor, `cat` from a raw pty to a file: CPU per 10 MB, " + of,
+         Format("%.3f s (%s)", Median(catCpu), Range(catCpu, "%.3f").c_str()));
+  Report("flood: console CPU / cat CPU", Format("%.1f×", Median(consoleCpu) / Median(catCpu)));
+  Report("responsiveness: worst lateness of a 10 ms timer during the floods",
+         Format("%.1f ms (each: %s)", *std::max_element(lateMs.begin(), lateMs.end()),
+                Range(lateMs, "%.1f").c_str()),
+         "< 50 ms", *std::max_element(lateMs.begin(), lateMs.end()) < 50);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Idle: the console polling a quiet simulated card.
+
+void Idle(const Paths& paths) {
+  const int seconds = std::stoi(Env("BENCH_IDLE_SECONDS", "60"));
+  Say("idle: %d s of polling an idle line card", seconds);
+  Card card(paths, "idle-card", {"--start", "linecard", "--quiet", "--steady"});
+  Console console(paths, "COM1=" + card.Link(), "idle");
+  console.WaitShown();
+  console.Do("choose CommPortSelect 1");
+  if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+  Sleep(3s);  // the initial reads after detection
+  const CpuTimes before = ProcessCpu(console.pid());
+  const auto cardBefore = ProcessCpu(card.pid());
+  const auto started = MonotonicNs();
+  // The same time in windows of 10 s, by the scheduler's nanosecond count: how much the
+  // figure moves while the console does the same thing shows how steady the machine was.
+  double lowest = 1e9, highest = 0;
+  for (int left = seconds; left > 0; left -= 10) {
+    const int window = std::min(left, 10);
+    const std::int64_t runtime = RuntimeNs(console.pid());
+    const std::int64_t from = MonotonicNs();
+    Sleep(std::chrono::seconds(window));
+    const double share = 100.0 * static_cast<double>(RuntimeNs(console.pid()) - runtime) /
+                         static_cast<double>(MonotonicNs() - from);
+    lowest = std::min(lowest, share);
+    highest = std::max(highest, share);
+  }
+  const double wall = static_cast<double>(MonotonicNs() - started) / 1e9;
+  const double cpu = ProcessCpu(console.pid()).Total() - before.Total();
+  const double cardCpu = ProcessCpu(card.pid()).Total() - cardBefore.Total();
+  if (console.Do("get ProgramText text") != "LINE CARD APP") Fail("the card was lost while idle");
+  const double share = 100 * cpu / wall;
+  Report(Format("idle: console CPU polling an idle card for %d s", seconds),
+         Format("%.2f%% (%.2f s; 10 s windows %.2f%% to %.2f%%; the simulated card: %.2f%%)", share,
+                cpu, lowest, highest, 100 * cardCpu / wall),
+         "< 0.5%", share < 0.5);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Latency: from the last byte of a reply on the line to its field set.
+
+void Latency(const Paths& paths) {
+  const int replies = std::stoi(Env("BENCH_REPLIES", "1000"));
+  Say("latency: %d temperature replies", replies);
+  Pty pty;
+  Console console(paths, "COM1=" + pty.SlavePath(), "latency");
+  console.WaitShown();
+  console.Do("choose CommPortSelect 1");
+  pty.WriteAll("CPE Application Initialized\r\n", 5s);
+  if (!console.WaitFor("ProgramText", "text", "CPE APP", 5s)) Fail("no CPE APP");
+  console.Do("watch TemperatureText");
+  Sleep(300ms);
+
+  // The field shows a temperature in decimal with a leading blank.
+  const auto shows = [&](int value) {
+    return console.Do("get TemperatureText text") == Format(" %d", value);
+  };
+  // One reply first: does the driver note the field's changes? If it does not, the time of
+  // the first answer that shows the new text stands in, an upper bound by one round trip of
+  // the driver.
+  pty.WriteAll(Format("temperature: %04X\r\n", 200), 5s);
+  bool shown = false;
+  for (int i = 0; i < 200 && !(shown = shows(200)); ++i) Sleep(10ms);
+  if (!shown) Fail("the temperature reply did not reach TemperatureText");
+  std::int64_t last = std::atoll(console.Do("changed TemperatureText").c_str());
+  const bool watched = last != 0;
+  if (!watched) Say("latency: the driver's \"changed\" stays 0; measuring by \"get\" instead");
+
+  std::mt19937 random(7);
+  std::vector<double> latencies;
+  int lost = 0;
+  for (int i = 0; i < replies; ++i) {
+    pty.Drain();
+    // Consecutive values differ, so that every reply changes the field.
+    const int value = 1 + i % 100;
+    if (!pty.WriteAll(Format("temperature: %04X\r\n", value), 5s))
+      Fail("the console stopped reading");
+    const std::int64_t written = MonotonicNs();
+    std::int64_t changed = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!changed && std::chrono::steady_clock::now() < deadline) {
+      if (watched) {
+        const std::int64_t at = std::atoll(console.Do("changed TemperatureText").c_str());
+        if (at != last)
+          changed = at;
+        else
+          Sleep(200us);
+      } else if (shows(value)) {
+        changed = MonotonicNs();
+      }
+    }
+    if (!changed) {
+      ++lost;
+      continue;
+    }
+    latencies.push_back(static_cast<double>(changed - written) / 1e6);
+    last = changed;
+    // Replies come at uneven times, some of them meeting a poll tick.
+    Sleep(std::chrono::microseconds(random() % 3000));
+  }
+  if (latencies.empty()) Fail("no reply reached its field");
+  std::sort(latencies.begin(), latencies.end());
+  const double median = latencies[latencies.size() / 2];
+  const double worst = latencies.back();
+  const std::string how =
+      watched ? "" : " [by polling \"get\": the driver's \"watch\" noted nothing]";
+  const std::string lostText = lost ? Format(", %d never shown", lost) : std::string{};
+  Report(Format("latency: reply's last byte to its field set, median of %zu", latencies.size()),
+         Format("%.2f ms%s%s", median, lostText.c_str(), how.c_str()));
+  Report(Format("latency: worst of %zu", latencies.size()),
+         Format("%.2f ms (99th percentile %.2f ms)%s", worst,
+                latencies[latencies.size() * 99 / 100], how.c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Download: a program file at 57600 baud to the simulated card.
+
+double TraceTime(const fs::path& trace, const std::string& text) {
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(text) != std::string::npos) return std::stod(line);
+  return -1;
+}
+
+std::string TraceLine(const fs::path& trace, const std::string& text) {
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(text) != std::string::npos) return line;
+  return {};
+}
+
+// Reads from fd until what was read holds text; false on a time-out.
+bool ReadUntil(int fd, const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::string got;
+  while (got.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    char chunk[4096];
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) got.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The same simulated card, fed by a sender that queues the whole file at once and does
+// nothing else: the most that the simulated line itself lets through.
+double QueuedAtOnce(const Paths& paths, const std::string& bytes) {
+  const fs::path trace = paths.work / "queued-trace.txt";
+  Card card(paths, "queued-card",
+            {"--start", "boot", "--quiet", "--baud", "57600", "--trace", trace.string()});
+  const int fd = ::open(card.Link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios raw{};
+  if (fd < 0 || ::tcgetattr(fd, &raw) != 0) Fail("cannot open " + card.Link());
+  ::cfmakeraw(&raw);
+  ::tcsetattr(fd, TCSANOW, &raw);
+  const auto send = [fd](std::string_view data) {
+    while (!data.empty()) {
+      const ssize_t n = ::write(fd, data.data(), data.size());
+      if (n > 0) {
+        data.remove_prefix(static_cast<std::size_t>(n));
+        continue;
+      }
+      char sink[4096];
+      while (::read(fd, sink, sizeof sink) > 0) {
+      }
+      pollfd p{fd, POLLOUT, 0};
+      ::poll(&p, 1, 10);
+    }
+  };
+  send("reset\r\n");
+  const bool ready = ReadUntil(fd, "Boot Loader Ready", 5s);
+  if (ready) send("stop\r\n");
+  const bool stopped = ready && ReadUntil(fd, "Boot Loader Stopped", 5s);
+  if (stopped) send(bytes);
+  for (int i = 0; stopped && i < 200 && TraceTime(trace, "[program file ends") < 0; ++i)
+    Sleep(50ms);
+  ::close(fd);
+  const double begins = TraceTime(trace, "[program file begins]");
+  const double ends = TraceTime(trace, "[program file ends");
+  if (!stopped || begins < 0 || ends <= begins) Fail("the queued file did not reach the card");
+  return static_cast<double>(bytes.size()) / ((ends - begins) * 5760.0);
+}
+
+void Download(const Paths& paths) {
+  // An Intel HEX file made from the start of a real binary: about 110 KB of text.
+  const fs::path bin = paths.work / "prog.bin";
+  const fs::path hex = paths.work / "prog.hex";
+  {
+    std::ifstream in(paths.cardsim, std::ios::binary);
+    std::string head(40000, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    std::ofstream(bin, std::ios::binary).write(head.data(), in.gcount());
+  }
+  const std::string command = "objcopy -I binary -O ihex " + bin.string() + " " + hex.string();
+  if (std::system(command.c_str()) != 0) Fail("objcopy failed");
+  const std::string bytes = Slurp(hex);
+  Say("download: %zu bytes of Intel HEX at 57600 baud", bytes.size());
+
+  {
+    const fs::path received = paths.work / "received.hex";
+    const fs::path trace = paths.work / "download-trace.txt";
+    Card card(paths, "download-card",
+              {"--start", "linecard", "--quiet", "--baud", "57600", "--program-out",
+               received.string(), "--trace", trace.string()});
+    Console console(paths, "COM1=" + card.Link(), "download");
+    console.WaitShown();
+    console.Do("choose CommPortSelect 1");
+    if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+    console.Do("answer-file " + hex.string());
+    console.Do("click DownloadButton");
+    if (!console.WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 90s))
+      Fail("the download did not reach flashing: " + console.Ask("get DownloadStatus text"));
+    for (int i = 0; i < 100 && TraceTime(trace, "[program file ends") < 0; ++i) Sleep(50ms);
+    const double begins = TraceTime(trace, "[program file begins]");
+    const double ends = TraceTime(trace, "[program file ends");
+    if (begins < 0 || ends <= begins) Fail("the card's trace has no whole download");
+    const bool exact = Slurp(received) == bytes;
+    const bool judgedOk = TraceLine(trace, "[program file ends").find("OK") != std::string::npos;
+    const double seconds = ends - begins;
+    const double efficiency = static_cast<double>(bytes.size()) / (seconds * 5760.0);
+    Report("download: file bytes / (transfer time × 5,760 bytes/s) at 57600 baud",
+           Format("%.1f%% (%zu bytes in %.2f s%s)", 100 * efficiency, bytes.size(), seconds,
+                  exact && judgedOk ? ", received exactly" : ", NOT received exactly"),
+           "≥ 98%", efficiency >= 0.98 && exact);
+  }
+  // The reference, on a simulated card of its own once the console is gone.
+  Say("download: the same file queued at once on the same simulated card");
+  const double queued = QueuedAtOnce(paths, bytes);
+  Report("download: reference, the whole file queued at once on the same simulated card",
+         Format("%.1f%%", 100 * queued));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up: from fork and exec to the driver's first answer, which comes once the window is
+// shown and the event loop runs.
+
+void Startup(const Paths& paths) {
+  const int runs = 5;
+  Say("start-up: %d launches", runs);
+  Pty pty;
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    Console console(paths, "COM1=" + pty.SlavePath(), "startup");
+    console.WaitShown();
+    ms.push_back(static_cast<double>(MonotonicNs() - console.startedNs()) / 1e6);
+  }
+  std::vector<double> sorted = ms;
+  std::sort(sorted.begin(), sorted.end());
+  std::string each;
+  for (const double m : ms) each += (each.empty() ? "" : ", ") + Format("%.0f", m);
+  Report(Format("start-up: launch to window shown, median of %d", runs),
+         Format("%.0f ms (each: %s)", sorted[runs / 2], each.c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {{"flood", Flood},
+                                                                             {"idle", Idle},
+                                                                             {"latency", Latency},
+                                                                             {"download", Download},
+                                                                             {"startup", Startup}};
+const std::vector<std::string> kOrder = {"flood", "idle", "latency", "download", "startup"};
+
+int Usage() {
+  std::fprintf(stderr,
+               "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
+               "Scenarios: flood idle latency download startup (default: all, in this order).\n"
+               "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
+               "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
+               "Prints one Markdown table on standard output.\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Paths paths{VELMORA_CONSOLE_BIN, VELMORA_CARDSIM_BIN, {}};
+  std::vector<std::string> scenarios;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--console" && i + 1 < argc) {
+      paths.console = argv[++i];
+    } else if (arg == "--cardsim" && i + 1 < argc) {
+      paths.cardsim = argv[++i];
+    } else if (arg == "--work" && i + 1 < argc) {
+      paths.work = argv[++i];
+    } else if (kScenarios.count(arg)) {
+      scenarios.push_back(arg);
+    } else {
+      return Usage();
+    }
+  }
+  if (scenarios.empty()) scenarios = kOrder;
+
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGINT, OnSignal);
+  ::signal(SIGTERM, OnSignal);
+  ::signal(SIGHUP, OnSignal);
+
+  bool ownWork = false;
+  if (paths.work.empty()) {
+    char pattern[] = "/tmp/velmora-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) return Usage();
+    paths.work = pattern;
+    ownWork = true;
+  }
+
+  int status = 0;
+  Machine();
+  for (const std::string& name : kOrder) {
+    if (std::find(scenarios.begin(), scenarios.end(), name) == scenarios.end()) continue;
+    try {
+      kScenarios.at(name)(paths);
+    } catch (const std::exception& e) {
+      // One table row: the reason's first line; the whole of it on standard error.
+      std::fprintf(stderr, "bench: %s failed: %s\n", name.c_str(), e.what());
+      std::string why = e.what();
+      why = why.substr(0, why.find('\n'));
+      Report(name, "failed: " + why, "—", false);
+      status = 1;
+    }
+  }
+  EndAllChildren();
+  PrintTable();
+  if (ownWork) {
+    std::error_code ec;
+    fs::remove_all(paths.work, ec);
+  }
+  return status;
+}
