@@ -5,14 +5,11 @@
 #include "app/program_view.h"
 #include "replies/line_state.h"
 #include "replies/op_status.h"
+#include "replies/reply_text.h"
 #include "replies/settings_replies.h"
 
 namespace velmora {
 namespace {
-
-bool Holds(const std::string& line, const char* text) {
-  return line.find(text) != std::string::npos;
-}
 
 void SetProgramType(Console& c, std::int32_t type) {
   c.state.ProgramType = type;
