@@ -100,27 +100,20 @@ class Control {
   Observer observer_;
 };
 
-class Label : public Control {
+// A control whose only text is its caption: a label or a frame.
+template <Kind K>
+class Captioned : public Control {
  public:
-  Label(std::string name, std::string container, Twips g, std::string caption)
-      : Control(std::move(name), Kind::Label, std::move(container), g), caption_(std::move(caption)) {}
+  Captioned(std::string name, std::string container, Twips g, std::string caption)
+      : Control(std::move(name), K, std::move(container), g), caption_(std::move(caption)) {}
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string c) { Assign(caption_, std::move(c), Prop::Caption); }
 
  private:
   std::string caption_;
 };
-
-class Frame : public Control {
- public:
-  Frame(std::string name, std::string container, Twips g, std::string caption)
-      : Control(std::move(name), Kind::Frame, std::move(container), g), caption_(std::move(caption)) {}
-  const std::string& Caption() const { return caption_; }
-  void SetCaption(std::string c) { Assign(caption_, std::move(c), Prop::Caption); }
-
- private:
-  std::string caption_;
-};
+using Label = Captioned<Kind::Label>;
+using Frame = Captioned<Kind::Frame>;
 
 class CommandButton : public Control {
  public:
