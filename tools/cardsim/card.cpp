@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "cardsim/operator_command.h"
+
 namespace velmora::cardsim {
 namespace {
 
@@ -59,18 +61,6 @@ std::string_view Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   const auto last = text.find_last_not_of(std::string_view(" \t\0", 3));
   return text.substr(first, last - first + 1);
-}
-
-std::vector<std::string_view> SplitWords(std::string_view text) {
-  std::vector<std::string_view> words;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-    const std::size_t start = pos;
-    while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t') ++pos;
-    if (pos > start) words.push_back(text.substr(start, pos - start));
-  }
-  return words;
 }
 
 std::optional<unsigned> HexArgument(std::string_view word, unsigned max) {

@@ -9,18 +9,6 @@
 namespace velmora::cardsim {
 namespace {
 
-std::vector<std::string_view> Words(std::string_view text) {
-  std::vector<std::string_view> words;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-    const std::size_t start = pos;
-    while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t') ++pos;
-    if (pos > start) words.push_back(text.substr(start, pos - start));
-  }
-  return words;
-}
-
 std::string_view Trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos) return {};
@@ -91,7 +79,7 @@ struct Parser {
 }  // namespace
 
 std::optional<OperatorCommand> ParseOperatorCommand(std::string_view text, std::string& error) {
-  const auto words = Words(Trimmed(text));
+  const auto words = SplitWords(Trimmed(text));
   error.clear();
   if (words.empty()) {
     error = "empty command";
@@ -239,6 +227,18 @@ std::optional<std::vector<ScriptEntry>> ParseScript(std::string_view text, std::
   std::stable_sort(entries.begin(), entries.end(),
                    [](const ScriptEntry& a, const ScriptEntry& b) { return a.at < b.at; });
   return entries;
+}
+
+std::vector<std::string_view> SplitWords(std::string_view text) {
+  std::vector<std::string_view> words;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    const std::size_t start = pos;
+    while (pos < text.size() && text[pos] != ' ' && text[pos] != '\t') ++pos;
+    if (pos > start) words.push_back(text.substr(start, pos - start));
+  }
+  return words;
 }
 
 }  // namespace velmora::cardsim

@@ -10,6 +10,9 @@
 
 namespace velmora::cardsim {
 
+// The blank- or tab-separated words of a command line, for the card and the operator alike.
+std::vector<std::string_view> SplitWords(std::string_view text);
+
 enum class OperatorVerb {
   kRing,            // ring CPE LINE [on|off]
   kHook,            // hook CPE LINE [off|on]
