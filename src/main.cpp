@@ -1,5 +1,6 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
+#include <QIcon>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -14,6 +15,11 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(velmora::kApplicationTitle);
+  // The desktop entry's id and icon, so that a desktop shell groups the window with its launcher.
+  QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
+  QIcon icon;
+  for (const char* size : {"48", "256"}) icon.addFile(QStringLiteral(":/icons/") + size + ".png");
+  QApplication::setWindowIcon(icon);
   // Tests and the screenshot script drive the real window through standard input.
   const bool automated = qEnvironmentVariable("VELMORA_AUTOMATION") == "1";
 
