@@ -183,7 +183,7 @@ two telephone lines each) or the CPE application. It answers the console's
 commands, reports link, hook and ring events, takes program downloads and
 checks them, and can be made to misbehave (noise, silence, floods, unplugging).
 
-The card after a reset (the "reset" command or the reset button):
+The card after a reset, by the reset command or the reset button:
   "Boot Loader Initialized" at once, "Boot Loader Ready" 300 ms later. A
   "stop" within 2 s of Ready gives "Boot Loader Stopped" and keeps the boot
   loader, which then takes everything it receives as a program file (Intel
