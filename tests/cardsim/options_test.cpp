@@ -1,4 +1,4 @@
-// What the simulator's operator types: its command line, its commands and its event script.
+// What the simulator's operator types: its command line and its commands.
 #include "cardsim/options.h"
 
 #include <gtest/gtest.h>
@@ -40,26 +40,6 @@ TEST(OperatorCommand, OutOfRangeAndMalformedCommandsAreRefusedWithAReason) {
     std::string error;
     EXPECT_FALSE(ParseOperatorCommand(text, error)) << text;
     EXPECT_NE(error, "") << text;
-  }
-}
-
-TEST(EventScript, EntriesComeInTimeOrderAndABadLineFailsTheScriptByNumber) {
-  std::string error;
-  const auto script =
-      ParseScript("# demo\n5 drop 1 3\n\n2.5 ring 2 1 on\r\n2.5 hook 2 1 off\n", error);
-  ASSERT_TRUE(script) << error;
-  ASSERT_EQ(script->size(), 3u);
-  EXPECT_EQ((*script)[0].at, std::chrono::milliseconds(2500));
-  EXPECT_EQ((*script)[0].text, "ring 2 1 on");
-  EXPECT_EQ((*script)[1].text, "hook 2 1 off");
-  EXPECT_EQ((*script)[2].command.verb, OperatorVerb::kDrop);
-  EXPECT_DOUBLE_EQ((*script)[2].command.seconds, 3.0);
-  for (const auto& [text, line] : std::vector<std::pair<const char*, const char*>>{
-           {"1 ring 0 1 on\n2 ring 9 1 on\n", "line 2: "},
-           {"soon ring 0 1\n", "line 1: "},
-           {"-1 reset\n", "line 1: "}}) {
-    EXPECT_FALSE(ParseScript(text, error)) << text;
-    EXPECT_EQ(error.rfind(line, 0), 0u) << error;
   }
 }
 

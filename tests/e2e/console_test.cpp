@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
 
 #include "e2e/harness.h"
 
@@ -16,29 +15,11 @@ const std::vector<std::string> kFirstRound = {
     "debug 1",    "rdm ff28 4", "rdm ff12 8", "battery",    "temperature", "rdm ff28 4",
     "rdm ff12 8", "rdm ff28 4", "rdm ff12 8"};
 
-class Console : public ::testing::Test {
- protected:
-  // The card with these options, the console on its link, COM1 chosen and `program` shown.
-  void Start(std::vector<std::string> options, const std::string& program,
-             const std::string& more_ports = "") {
-    options.push_back("--quiet");
-    card = std::make_unique<Card>(ws, options);
-    console = std::make_unique<ConsoleApp>("COM1=" + card->Link() + more_ports);
-    console->Do("choose CommPortSelect 1");
-    ASSERT_TRUE(console->WaitFor("ProgramText", "text", program, 8s));
-  }
-  long Took(const std::string& command) {
-    const auto trace = card->Trace();
-    return std::count(trace.begin(), trace.end(), command);
-  }
-  Workspace ws;
-  std::unique_ptr<Card> card;
-  std::unique_ptr<ConsoleApp> console;  // after the card: it goes first
-};
+using Console = CardAndConsole;
 
 TEST_F(Console, FindsALineCardThroughCpuAndHelpPollsItInOrderAndFollowsItsRestart) {
   // A missing device is not listed at all.
-  ASSERT_NO_FATAL_FAILURE(Start({"--start", "linecard"}, "LINE CARD APP", ",COM2=/nothing/here"));
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "linecard"}, "LINE CARD APP", ",COM2=/nothing/here"));
   EXPECT_EQ(console->Get("CommPortSelect", "count"), "2");
   EXPECT_EQ(console->Get("ProgramText", "color"), "#00ff00");
   // "cpu" made the console assume the boot loader, whose "help" listing named the line card;
@@ -66,7 +47,7 @@ TEST_F(Console, FindsALineCardThroughCpuAndHelpPollsItInOrderAndFollowsItsRestar
 
 TEST_F(Console, ShowsTheCardsValuesInTheirColoursAndAnEditedSettingReachesTheEeprom) {
   ASSERT_NO_FATAL_FAILURE(
-      Start({"--start", "linecard", "--steady", "--temperature", "45"}, "LINE CARD APP"));
+      Connect({"--start", "linecard", "--steady", "--temperature", "45"}, "LINE CARD APP"));
   console->Do("tab 1");
   for (const auto& [field, text, colour] :
        std::vector<std::array<const char*, 3>>{{"OpStateText", "Locked", "#00ff00"},
@@ -121,7 +102,7 @@ TEST_F(Console, ShowsTheCardsValuesInTheirColoursAndAnEditedSettingReachesTheEep
 
 TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
   const std::string sent = ws.Path("sent.bin"), log = ws.Path("log.txt");
-  ASSERT_NO_FATAL_FAILURE(Start({"--start", "cpe", "--record-sent", sent}, "CPE APP"));
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "cpe", "--record-sent", sent}, "CPE APP"));
   EXPECT_EQ(console->Get("CpeSelect", "visible"), "0");
   console->Do("tab 2");
   const auto clear = [&] {
@@ -169,6 +150,7 @@ TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
       all.find(logged.substr(4, 65536), before > 262144 ? before - 262144 : 0);
   ASSERT_NE(start, std::string::npos);
   EXPECT_TRUE(all.compare(start, logged.size() - 4, logged, 4) == 0);
+  EXPECT_EQ(logged.find("debug 80"), std::string::npos) << "the console's own command logged";
 }
 
 }  // namespace

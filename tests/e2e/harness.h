@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -27,11 +29,8 @@ using namespace std::chrono_literals;
 // Polls `condition` until it holds or the time is up; its last answer.
 inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition())
-    if (std::chrono::steady_clock::now() > deadline)
-      return condition();
-    else
-      std::this_thread::sleep_for(20ms);
+  for (; !condition(); std::this_thread::sleep_for(20ms))
+    if (std::chrono::steady_clock::now() > deadline) return condition();
   return true;
 }
 
@@ -67,8 +66,7 @@ class Child {
     ::signal(SIGPIPE, SIG_IGN);
   }
   void Write(const std::string& text) {
-    if (in_ >= 0) [[maybe_unused]]
-      auto n = ::write(in_, text.data(), text.size());
+    if (in_ >= 0 && ::write(in_, text.data(), text.size()) < 0) ADD_FAILURE() << "write failed";
   }
   // One line of standard output without its end; false on time-out or end of output.
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout) {
@@ -252,6 +250,34 @@ class ConsoleApp {
 
  private:
   Child child_;
+};
+
+// A test with the simulated card and the real console on its link.
+class CardAndConsole : public ::testing::Test {
+ protected:
+  // The card with these options and --quiet, the console on its link (and on `more_ports`), COM1
+  // chosen and `program` shown.
+  void Connect(std::vector<std::string> options, const std::string& program,
+               const std::string& more_ports = "") {
+    options.push_back("--quiet");
+    card = std::make_unique<Card>(ws, options);
+    console = std::make_unique<ConsoleApp>("COM1=" + card->Link() + more_ports);
+    ASSERT_NO_FATAL_FAILURE(ChooseCom1(program));
+  }
+  void ChooseCom1(const std::string& program) {
+    console->Do("choose CommPortSelect 1");
+    ASSERT_TRUE(console->WaitFor("ProgramText", "text", program, 15s))
+        << console->Get("ProgramText");
+  }
+  // How often the card took `command`, from entry `from` of its trace on.
+  long Took(const std::string& command, std::size_t from = 0) {
+    const auto trace = card->Trace();
+    return std::count(trace.begin() + static_cast<std::ptrdiff_t>(from), trace.end(), command);
+  }
+
+  Workspace ws;
+  std::unique_ptr<Card> card;
+  std::unique_ptr<ConsoleApp> console;  // after the card: it goes first
 };
 
 }  // namespace velmora::e2e

@@ -1,5 +1,5 @@
-// The Qt serial port over a real pseudo-terminal: opening by COM number, events, the send
-// threshold and a line that goes away.
+// The Qt serial port over a real pseudo-terminal: opening by COM number, events and the send
+// threshold (a line that goes away is pulled under the real console, end to end).
 #include "platform/qt/qt_serial_port.h"
 
 #include <fcntl.h>
@@ -25,24 +25,11 @@ class QtSerialPortTest : public ::testing::Test {
       if (port.Event() == CommEvent::Receive) received += port.Input();
       if (port.Event() == CommEvent::Send) ++sendEvents;
     };
-    port.onLost = [this](const std::string& description) { lost.push_back(description); };
     port.SetCommPort(1);
     ASSERT_FALSE(port.Open()) << port.Open().description;
   }
   void TearDown() override {
     if (master >= 0) ::close(master);
-  }
-  std::string ReadMaster(std::size_t atLeast) {
-    std::string got;
-    static_cast<void>(QTest::qWaitFor(
-        [&] {
-          char buffer[4096];
-          const ssize_t n = ::read(master, buffer, sizeof buffer);
-          if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-          return got.size() >= atLeast;
-        },
-        2000));
-    return got;
   }
 
   QTemporaryDir dir;
@@ -51,13 +38,21 @@ class QtSerialPortTest : public ::testing::Test {
   QtSerialPort port{PortTable{{1, link}, {2, "/nonexistent/tty"}}};
   std::string received;
   int sendEvents = 0;
-  std::vector<std::string> lost;
 };
 
 TEST_F(QtSerialPortTest, OpensByNumberThroughALinkCarriesBytesBothWaysAndRefusesOthers) {
   EXPECT_TRUE(port.IsOpen());
   EXPECT_TRUE(port.Output(std::string("cpu\r\n\xFF", 6)));
-  EXPECT_EQ(ReadMaster(6), std::string("cpu\r\n\xFF", 6));
+  std::string got;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        char buffer[64];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+        return got.size() >= 6;
+      },
+      2000));
+  EXPECT_EQ(got, std::string("cpu\r\n\xFF", 6));
   const std::string reply("Maximum CPU% 3\r\n\x00\xFF", 18);
   ASSERT_EQ(::write(master, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
   EXPECT_TRUE(QTest::qWaitFor([&] { return received.size() >= reply.size(); }, 2000));
@@ -86,15 +81,6 @@ TEST_F(QtSerialPortTest, OneSendEventEachTimeFewerCharactersWaitThanTheThreshold
   port.Output("y");
   QTest::qWait(50);
   EXPECT_EQ(sendEvents, 1);  // one event per drain, not one per check
-}
-
-TEST_F(QtSerialPortTest, ALineThatGoesAwayClosesThePortOnceWithoutSpinning) {
-  ::close(std::exchange(master, -1));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !lost.empty(); }, 2000));
-  EXPECT_FALSE(port.IsOpen());
-  QTest::qWait(100);
-  EXPECT_EQ(lost.size(), 1u);
-  EXPECT_FALSE(port.Output("cpu\r\n"));
 }
 
 }  // namespace
