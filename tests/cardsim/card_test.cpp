@@ -28,8 +28,7 @@ using std::chrono::milliseconds;
 //   +300        300 ms pass            !TEXT / ?TEXT   an operator's command taken / refused
 //   >BYTES      bytes as they stand    =A|B            the lines said since the last look ("=":
 //   -           forget what was said                   none), without their CR LF
-//   file:BYTES  the program file kept  verdict:TEXT    its last verdict
-//   traced:A|B  every command taken, as "program command"
+//   file:BYTES  the program file kept  traced:A|B      every command taken, as "program command"
 //   anything else is a command, sent with CR LF.
 struct Conversation : CardListener {
   explicit Conversation(const std::string& options) {
@@ -46,7 +45,6 @@ struct Conversation : CardListener {
   }
   void ProgramBegins() override { file.clear(); }
   void ProgramBytes(std::string_view bytes) override { file.append(bytes); }
-  void ProgramEnds(std::string_view text) override { verdict = text; }
 
   // Every line must end with CR LF: the console cuts lines only there.
   std::string Said() {
@@ -80,8 +78,6 @@ struct Conversation : CardListener {
         Said();
       else if (auto bytes = after("file:"))
         EXPECT_EQ(file, *bytes);
-      else if (auto text = after("verdict:"))
-        EXPECT_EQ(verdict, *text);
       else if (auto commands = after("traced:"))
         EXPECT_EQ(traced, *commands);
       else
@@ -91,7 +87,7 @@ struct Conversation : CardListener {
 
   Time now{0};
   std::optional<Card> card;
-  std::string traced, file, verdict;
+  std::string traced, file;
 };
 
 // Two data records and the end record; in the bad one the second record's checksum is off.

@@ -132,7 +132,7 @@ TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
   // from about then on.
   std::ofstream(log) << "old\n";
   console->Do("answer-file " + log);
-  card->Operator("flood 20000000");
+  card->Operator("flood 8000000");
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(sent) > 1000000; }, 10s));
   const std::size_t before = std::filesystem::file_size(sent);
   console->Do("click LoggingButton");
