@@ -1,0 +1,157 @@
+// The real console against a healthy simulated card: what an engineer sees and does.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "e2e/harness.h"
+
+namespace velmora::e2e {
+namespace {
+
+// The commands a line card takes in the first round of polling after detection.
+const std::vector<std::string> kFirstRound = {
+    "rdm ff28 4", "rdm ff12 8", "ree 0",      "ree 4",      "battery",     "temperature",
+    "ree 5",      "versions",   "rdm ff28 4", "rdm ff12 8", "op_status",   "line_state",
+    "debug 1",    "rdm ff28 4", "rdm ff12 8", "battery",    "temperature", "rdm ff28 4",
+    "rdm ff12 8", "rdm ff28 4", "rdm ff12 8"};
+
+using Console = CardAndConsole;
+
+TEST_F(Console, FindsALineCardThroughCpuAndHelpPollsItInOrderAndFollowsItsRestart) {
+  // A missing device is not listed at all.
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "linecard"}, "LINE CARD APP", ",COM2=/nothing/here"));
+  EXPECT_EQ(console->Get("CommPortSelect", "count"), "2");
+  EXPECT_EQ(console->Get("ProgramText", "color"), "#00ff00");
+  // "cpu" made the console assume the boot loader, whose "help" listing named the line card;
+  // after it nothing but the first round of polling, in its order.
+  std::vector<std::string> expected = {"cpu", "help"};
+  expected.insert(expected.end(), kFirstRound.begin(), kFirstRound.end());
+  EXPECT_TRUE(card->WaitForCommands(expected, 14s));
+  const auto trace = card->Trace();
+  const auto help = std::find(trace.begin(), trace.end(), "help");
+  ASSERT_NE(help, trace.end());
+  std::vector<std::string> after(help + 1, trace.end());
+  after.resize(std::min(after.size(), kFirstRound.size()));
+  EXPECT_EQ(after,
+            std::vector<std::string>(kFirstRound.begin(), kFirstRound.begin() + after.size()));
+
+  card->Operator("reset");
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "BOOT LOADER", 3s));
+  EXPECT_EQ(console->Get("ProgramText", "color"), "#ffff00");
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "LINE CARD APP", 6s));
+  console.reset();
+  // Terminated, the simulated card ends cleanly and takes its link away.
+  EXPECT_EQ(card->Stop(), 0);
+  EXPECT_FALSE(std::filesystem::is_symlink(card->Link()));
+}
+
+TEST_F(Console, ShowsTheCardsValuesInTheirColoursAndAnEditedSettingReachesTheEeprom) {
+  ASSERT_NO_FATAL_FAILURE(
+      Connect({"--start", "linecard", "--steady", "--temperature", "45"}, "LINE CARD APP"));
+  console->Do("tab 1");
+  for (const auto& [field, text, colour] :
+       std::vector<std::array<const char*, 3>>{{"OpStateText", "Locked", "#00ff00"},
+                                               {"RssiText", " 26", "#00ff00"},
+                                               {"TemperatureText", " 45", "#ffff00"},
+                                               {"Line1Hook", "ON HOOK", nullptr},
+                                               {"Line2Ring", "RING OFF", nullptr}}) {
+    EXPECT_TRUE(console->WaitFor(field, "text", text, 15s)) << field << ": " << console->Get(field);
+    if (colour) {
+      EXPECT_EQ(console->Get(field, "color"), colour) << field;
+    }
+  }
+  // Line events show for the CPE chosen; another CPE's wait for their turn.
+  console->Do("choose CpeSelect 2");
+  ASSERT_TRUE(console->WaitFor("OpStateText", "text", "Locked", 15s));
+  card->Operator("hook 2 1 off\nring 0 2 on\nhook 2 2 off");
+  EXPECT_TRUE(console->WaitFor("Line2Hook", "text", "OFF HOOK", 5s));
+  EXPECT_EQ(console->Get("Line1Hook"), "OFF HOOK");
+  EXPECT_EQ(console->Get("Line2Ring"), "RING OFF");
+  console->Do("choose CpeSelect 0");
+  EXPECT_TRUE(console->WaitFor("Line2Ring", "text", "RING ON", 5s));
+  EXPECT_EQ(console->Get("Line1Hook"), "ON HOOK");
+
+  console->Do("tab 0");
+  for (const auto& [field, text] :
+       std::vector<std::array<const char*, 2>>{{"V35Select", "CHANNEL 1"},
+                                               {"GenericSelect", "T1 & 12 KHz Tone"},
+                                               {"SfdText", "31"},
+                                               {"TimeSlotText", " 2"},
+                                               {"CdmaText", " 3"},
+                                               {"FrequencyText", " 1"}})
+    EXPECT_TRUE(console->WaitFor(field, "text", text, 10s)) << field << ": " << console->Get(field);
+  for (const char* button : {"SfdButton", "GenericButton", "V35Button"})
+    EXPECT_EQ(console->Get(button, "enabled"), "0") << button;
+  EXPECT_NE(console->Get("BootLoaderText").find("Boot"), std::string::npos);
+  console->Do("choose GenericSelect 3");
+  EXPECT_EQ(console->Get("GenericButton", "enabled"), "1");
+  // Typed or pasted, a field keeps only the digits.
+  console->Do("key SfdText Backspace");
+  console->Do("key SfdText Backspace");
+  console->Do("paste SfdText 4x abc");
+  EXPECT_EQ(console->Get("SfdText"), "4");
+  console->Do("type SfdText x2");
+  EXPECT_EQ(console->Get("SfdText"), "42");
+  console->Do("click SfdButton");
+  EXPECT_TRUE(card->WaitForCommands({"wee 0 2A"}, 3s));
+  // The card answers the write with its read-back, which disables the button again.
+  EXPECT_TRUE(console->WaitFor("SfdButton", "enabled", "0", 3s));
+  EXPECT_EQ(console->Get("SfdText"), "42");
+  EXPECT_EQ(Took("wee 0 2A"), 1);
+}
+
+TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
+  const std::string sent = ws.Path("sent.bin"), log = ws.Path("log.txt");
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "cpe", "--record-sent", sent}, "CPE APP"));
+  EXPECT_EQ(console->Get("CpeSelect", "visible"), "0");
+  console->Do("tab 2");
+  const auto clear = [&] {
+    for (int i = 0; i < 5; ++i) console->Do("key CommandLineText Backspace");
+  };
+  for (const char* command : {"ree 4", "ree 5"}) {
+    clear();
+    console->Do(std::string("type CommandLineText ") + command);
+    console->Do("key CommandLineText Return");
+    EXPECT_TRUE(card->WaitForCommands({command}, 3s)) << command;
+  }
+  EXPECT_TRUE(WaitUntil(
+      [&] { return console->Get("TerminalText").find("0005: 01") != std::string::npos; }, 3s));
+  EXPECT_EQ(Took("ree 5"), 1);
+  // The field keeps the command; Up and Down walk through those sent and back to the draft.
+  EXPECT_EQ(console->Get("CommandLineText"), "ree 5");
+  clear();
+  console->Do("type CommandLineText dr");
+  std::vector<std::string> seen;
+  for (const char* key : {"Up", "Up", "Down", "Down"}) {
+    console->Do(std::string("key CommandLineText ") + key);
+    seen.push_back(console->Get("CommandLineText"));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"ree 5", "ree 4", "ree 5", "dr"}));
+
+  // A log started during a flood holds, behind what the file held, exactly what the card sent
+  // from about then on.
+  std::ofstream(log) << "old\n";
+  console->Do("answer-file " + log);
+  card->Operator("flood 8000000");
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::file_size(sent) > 1000000; }, 10s));
+  const std::size_t before = std::filesystem::file_size(sent);
+  console->Do("click LoggingButton");
+  ASSERT_TRUE(console->WaitFor("LoggingButton", "text", "Stop Logging", 5s));
+  // The flood ends and the card falls quiet; then logging stops.
+  for (std::uintmax_t last = 0, now; (now = std::filesystem::file_size(sent)) != last; last = now)
+    std::this_thread::sleep_for(200ms);
+  console->Do("click LoggingButton");
+  ASSERT_TRUE(console->WaitFor("LoggingButton", "text", "Activate Logging", 5s));
+  const std::string all = Slurp(sent), logged = Slurp(log);
+  ASSERT_GT(logged.size(), 1000000u);
+  ASSERT_EQ(logged.substr(0, 4), "old\n");
+  // The line and the console may still hold a little of what was sent before the click.
+  const std::size_t start =
+      all.find(logged.substr(4, 65536), before > 262144 ? before - 262144 : 0);
+  ASSERT_NE(start, std::string::npos);
+  EXPECT_TRUE(all.compare(start, logged.size() - 4, logged, 4) == 0);
+  EXPECT_EQ(logged.find("debug 80"), std::string::npos) << "the console's own command logged";
+}
+
+}  // namespace
+}  // namespace velmora::e2e
