@@ -1,4 +1,4 @@
-// A broken program file chosen in the real window is refused before the card is touched.
+// A broken or huge program file chosen in the real window is refused before the card is touched.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,7 @@
 namespace velmora::e2e {
 namespace {
 
-TEST(HexCheck, ABrokenFileGivesOneBoxAndTheCardSeesNoResetAndNoProgram) {
+TEST(HexCheck, BrokenOrHugeFilesGiveOneBoxEachAndTheCardSeesNoResetAndNoProgram) {
   Workspace ws;
   Card card(ws, {"--start", "linecard", "--quiet"});
   ConsoleApp console("COM1=" + card.Link());
@@ -29,6 +29,15 @@ TEST(HexCheck, ABrokenFileGivesOneBoxAndTheCardSeesNoResetAndNoProgram) {
   EXPECT_EQ(console.Get("DownloadStatus", "visible"), "0");
   EXPECT_EQ(console.Get("OpConfig", "visible"), "1");
   EXPECT_TRUE(console.CloseBox());
+  // Too large to be a program: refused by its length alone.
+  const auto huge = ws.Path("huge.hex");
+  std::ofstream(huge).close();
+  std::filesystem::resize_file(huge, 17 << 20);
+  console.Do("answer-file " + huge.string());
+  console.Do("click DownloadButton");
+  EXPECT_EQ(console.WaitForBoxes(2, 10s).back(),
+            "huge.hex is not a program file: it is larger than 16 MiB, more than any program.");
+  EXPECT_TRUE(console.CloseBox());
 
   // The poll cycle goes on, and the card never saw the download begin.
   const std::size_t before = card.Trace().size();
@@ -41,7 +50,7 @@ TEST(HexCheck, ABrokenFileGivesOneBoxAndTheCardSeesNoResetAndNoProgram) {
                          [](const std::string& l) { return l.find("[program") != l.npos; }),
             trace.end());
   EXPECT_EQ(console.Get("ProgramText"), "LINE CARD APP");
-  EXPECT_EQ(console.Boxes().size(), 1u);
+  EXPECT_EQ(console.Boxes().size(), 2u);
 }
 
 }  // namespace
