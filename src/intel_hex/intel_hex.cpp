@@ -111,7 +111,7 @@ Record ReadRecord(std::string_view line) {
   } else if (r.checksum != r.expected) {
     r.fault = Fault::kChecksum;
   }
-  if (r.type != 0) {
+  if (r.type != 0 && r.fault != Fault::kCountMismatch) {
     for (std::size_t i = 0; i < r.count && i < 4; ++i) r.value = r.value * 256 + Pair(line, 4 + i);
   }
   return r;
