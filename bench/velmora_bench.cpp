@@ -1,6 +1,7 @@
 // Measures the console as an engineer would feel it and prints one table of figures: what a
 // flood of card text costs, how late the event loop gets under it, what an idle card costs,
-// how soon a reply shows, how close a download comes to the line speed, how long start-up takes.
+// how soon a reply shows, how close a download comes to the line speed, how long start-up takes,
+// how soon a program file is checked before a download.
 // The console runs as its own process, offscreen, driven through its automation driver; the
 // card is either this program on a pseudo-terminal's master side or the simulated card.
 // Nothing here asserts a time: every goal is printed next to its figure.
@@ -33,6 +34,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "intel_hex/intel_hex.h"
 
 namespace {
 
@@ -847,6 +850,39 @@ void Download(const Paths& paths) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The check of a program file before a download: a 1 MB Intel HEX file of a real binary, judged
+// as the console judges it once it has read the file whole.
+
+void HexCheck(const Paths& paths) {
+  const fs::path bin = paths.work / "big.bin";
+  const fs::path hex = paths.work / "big.hex";
+  {
+    std::ifstream in(paths.console, std::ios::binary);
+    std::string head(384 * 1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    std::ofstream(bin, std::ios::binary).write(head.data(), in.gcount());
+  }
+  const std::string command = "objcopy -I binary -O ihex " + bin.string() + " " + hex.string();
+  if (std::system(command.c_str()) != 0) Fail("objcopy failed");
+  const int runs = 21;
+  std::vector<double> ms;
+  velmora::intel_hex::FileCheck check;
+  const std::string text = Slurp(hex);
+  for (int i = 0; i < runs; ++i) {
+    const std::int64_t start = MonotonicNs();
+    check = velmora::intel_hex::CheckFile(text);
+    ms.push_back(static_cast<double>(MonotonicNs() - start) / 1e6);
+  }
+  if (!check.Ok()) Fail("the file was refused: " + velmora::intel_hex::Describe(check, "big.hex"));
+  std::sort(ms.begin(), ms.end());
+  Report(Format("program file check: a %.2f MB Intel HEX file, median of %d",
+                static_cast<double>(FileSize(hex)) / 1e6, runs),
+         Format("%.1f ms (max %.1f ms; %zu records, %zu data bytes)", ms[runs / 2], ms.back(),
+                check.records, check.data_bytes),
+         "< 50 ms", ms[runs / 2] < 50);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Start-up: from fork and exec to the driver's first answer, which comes once the window is
 // shown and the event loop runs.
 
@@ -870,20 +906,20 @@ void Startup(const Paths& paths) {
 
 // ---------------------------------------------------------------------------------------------
 
-const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {{"flood", Flood},
-                                                                             {"idle", Idle},
-                                                                             {"latency", Latency},
-                                                                             {"download", Download},
-                                                                             {"startup", Startup}};
-const std::vector<std::string> kOrder = {"flood", "idle", "latency", "download", "startup"};
+const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
+    {"flood", Flood},       {"idle", Idle},         {"latency", Latency},
+    {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup}};
+const std::vector<std::string> kOrder = {"flood",    "idle",     "latency",
+                                         "download", "hexcheck", "startup"};
 
 int Usage() {
-  std::fprintf(stderr,
-               "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
-               "Scenarios: flood idle latency download startup (default: all, in this order).\n"
-               "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
-               "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
-               "Prints one Markdown table on standard output.\n");
+  std::fprintf(
+      stderr,
+      "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
+      "Scenarios: flood idle latency download hexcheck startup (default: all, in this order).\n"
+      "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
+      "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
+      "Prints one Markdown table on standard output.\n");
   return 2;
 }
 

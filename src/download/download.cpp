@@ -5,6 +5,7 @@
 
 #include "app/console.h"
 #include "app/program_view.h"
+#include "intel_hex/intel_hex.h"
 #include "replies/numbers.h"
 #include "scheduler/poll_cycle.h"
 
@@ -16,7 +17,9 @@ void SendReset(Console& c) {
   SendCommand(c, "reset");
 }
 
-void ShowProgress(Console& c, float value) { c.ui.DownloadProgress.SetValue(value); }
+void ShowProgress(Console& c, float value) {
+  c.ui.DownloadProgress.SetValue(value);
+}
 
 // The next block of the file, as much of it as remains: the card gets the file exactly.
 void SendBlock(Console& c) {
@@ -42,6 +45,22 @@ void TimeOut(Console& c, const char* message) {
   if (c.state.Downloading && c.downloadRun == run) EndDownload(c);
 }
 
+// The whole file, read once through the file layer; empty if it is empty or too large to be a
+// program (then only its length is known).
+std::string ReadProgramFile(Files& files, std::int16_t number, std::int64_t length) {
+  std::string text;
+  if (length <= 0 || length > intel_hex::kMaxFileBytes) return text;
+  text.reserve(static_cast<std::size_t>(length));
+  constexpr std::size_t kChunk = 1 << 20;
+  for (std::string chunk; !(chunk = files.Read(number, kChunk)).empty();) {
+    text += chunk;
+    if (static_cast<std::int64_t>(text.size()) > intel_hex::kMaxFileBytes) break;
+  }
+  return text;
+}
+
+// A program file that cannot be read, holds nothing or is not a sound Intel HEX file is refused
+// with one box, before the card is touched.
 bool CheckProgramFile(Console& c, const ChosenFile& file) {
   const std::int16_t number = c.files.FreeFile();
   if (const FileError error = c.files.OpenForRead(number, file.fileName)) {
@@ -49,9 +68,21 @@ bool CheckProgramFile(Console& c, const ChosenFile& file) {
     return false;
   }
   const std::int64_t length = c.files.Length(number);
+  const std::string text = ReadProgramFile(c.files, number, length);
   c.files.Close(number);
   if (length <= 0) {
     c.messages.Warning(file.fileTitle + " is empty: there is no program to download.");
+    return false;
+  }
+  if (length > intel_hex::kMaxFileBytes ||
+      static_cast<std::int64_t>(text.size()) > intel_hex::kMaxFileBytes) {
+    c.messages.Warning(file.fileTitle +
+                       " is not a program file: it is larger than 16 MiB, more than any program.");
+    return false;
+  }
+  const intel_hex::FileCheck check = intel_hex::CheckFile(text);
+  if (!check.Ok()) {
+    c.messages.Warning(intel_hex::Describe(check, file.fileTitle));
     return false;
   }
   return true;
@@ -67,7 +98,8 @@ void StartDownload(Console& c) {
   request.mustExist = true;
   const std::optional<ChosenFile> chosen = c.Dialog.ShowOpen(request);
   if (!chosen || s.Downloading) return;
-  // A file that cannot be read, or holds nothing, is refused before the card is restarted.
+  // A file that cannot be read, holds nothing or is not Intel HEX is refused before the card is
+  // restarted.
   if (!CheckProgramFile(c, *chosen) || s.Downloading) return;
   c.programFile = *chosen;
   ++c.downloadRun;

@@ -2,27 +2,11 @@
 
 #include <string>
 
+#include "intel_hex/intel_hex.h"
+
 namespace velmora::cardsim {
-namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The byte at pair index `pair` behind the colon, or -1 when either digit is not hexadecimal.
-int PairValue(std::string_view record, std::size_t pair) {
-  const std::size_t at = 1 + 2 * pair;
-  if (at + 1 >= record.size()) return -1;
-  const int high = HexValue(record[at]);
-  const int low = HexValue(record[at + 1]);
-  if (high < 0 || low < 0) return -1;
-  return high * 16 + low;
-}
-
-}  // namespace
+using intel_hex::Fault;
 
 std::size_t IntelHexChecker::Feed(std::string_view bytes) {
   std::size_t taken = 0;
@@ -49,8 +33,11 @@ void IntelHexChecker::Finish() {
 }
 
 bool IntelHexChecker::LineIsCompleteEndRecord() const {
-  return line_.size() == 11 && line_[0] == ':' && PairValue(line_, 0) == 0 &&
-         PairValue(line_, 3) == 1;
+  if (line_.size() != 11) return false;
+  const intel_hex::Record record = intel_hex::ReadRecord(line_);
+  // A bad checksum still ends the line here; the record is judged as it stands.
+  return (record.fault == Fault::kNone || record.fault == Fault::kChecksum) && record.count == 0 &&
+         record.type == 1;
 }
 
 void IntelHexChecker::EndLine() {
@@ -63,36 +50,33 @@ void IntelHexChecker::EndLine() {
 
 void IntelHexChecker::CheckRecord() {
   const std::string number = std::to_string(records_);
-  if (line_[0] != ':') return Fail("record " + number + " does not start with ':'");
+  const intel_hex::Record record = intel_hex::ReadRecord(line_);
+  if (record.fault == Fault::kNoColon) return Fail("record " + number + " does not start with ':'");
   if (line_too_long_) return Fail("record " + number + " is too long");
-  if (line_.size() < 11) return Fail("record " + number + " is too short");
-  if ((line_.size() - 1) % 2 != 0) return Fail("odd number of digits in record " + number);
-
-  const std::size_t pairs = (line_.size() - 1) / 2;
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const int value = PairValue(line_, i);
-    if (value < 0) return Fail("bad hex digit in record " + number);
-    sum += static_cast<unsigned>(value);
+  switch (record.fault) {
+    case Fault::kNone:
+      break;
+    case Fault::kBadCharacter:
+      return Fail("bad hex digit in record " + number);
+    case Fault::kTooShort:
+      return Fail("record " + number + " is too short");
+    case Fault::kOddDigits:
+      return Fail("odd number of digits in record " + number);
+    case Fault::kCountMismatch:
+      return Fail("record " + number + " length does not match its byte count");
+    case Fault::kUnknownType: {
+      static const char* const kDigits = "0123456789ABCDEF";
+      return Fail("unknown record type " +
+                  std::string{kDigits[record.type / 16], kDigits[record.type % 16]} +
+                  " in record " + number);
+    }
+    case Fault::kTypeLength:
+      return Fail("record " + number + " length does not match its type");
+    default:
+      return Fail("bad checksum in record " + number);
   }
-  const auto count = static_cast<std::size_t>(PairValue(line_, 0));
-  if (pairs != count + 5) return Fail("record " + number + " length does not match its byte count");
-
-  const int type = PairValue(line_, 3);
-  // Types 02 and 04 carry a 16-bit segment or upper address, 03 and 05 a 32-bit start address.
-  const bool size_fits = (type == 0) || (type == 1 && count == 0) ||
-                         ((type == 2 || type == 4) && count == 2) ||
-                         ((type == 3 || type == 5) && count == 4);
-  if (type > 5) {
-    static const char* const kDigits = "0123456789ABCDEF";
-    return Fail("unknown record type " + std::string{kDigits[type / 16], kDigits[type % 16]} +
-                " in record " + number);
-  }
-  if (!size_fits) return Fail("record " + number + " length does not match its type");
-  if (sum % 256 != 0) return Fail("bad checksum in record " + number);
-
-  if (type == 0) data_bytes_ += count;
-  if (type == 1) end_seen_ = true;
+  if (record.type == 0) data_bytes_ += record.count;
+  if (record.type == 1) end_seen_ = true;
 }
 
 void IntelHexChecker::Fail(const std::string& what) {

@@ -38,7 +38,8 @@ class IntelHexChecker {
   bool LineIsCompleteEndRecord() const;
 
   // A record holds at most 255 data bytes: 1 + 2 * (1 + 2 + 1 + 255 + 1) characters. Anything
-  // longer is garbage; only its start is kept, so the buffer stays bounded.
+  // longer is garbage; only its start is kept, so the buffer stays bounded. Records are read by
+  // the shared reader (velmora_intel_hex); the card words its faults by record number.
   static constexpr std::size_t kMaxRecordChars = 521;
 
   std::string line_;
