@@ -152,6 +152,10 @@ class FakeEventPump : public EventPump {
   int deferredRequests = 0;
 };
 
+// A valid Intel HEX program of exactly `length` characters (39 or more; shorter gives the end
+// record alone): data records of up to 16 bytes with right checksums, then the end record.
+std::string IntelHex(std::size_t length);
+
 // A whole platform of fakes, and the console on it.
 struct FakePlatform {
   FakeSerialPort port;
