@@ -46,33 +46,26 @@ std::string FakeSerialPort::DeviceName(int port) const {
   return it == ports_.end() ? std::string{} : it->second.device;
 }
 
-void FakeSerialPort::Feed(const std::string& bytes) {
-  if (!open_) return;
-  input_ += bytes;
-  event_ = CommEvent::Receive;
+void FakeSerialPort::Raise(CommEvent e) {
+  event_ = e;
   if (onComm) onComm();
   event_ = CommEvent::None;
 }
 
-void FakeSerialPort::RaiseSend() {
+void FakeSerialPort::Feed(const std::string& bytes) {
   if (!open_) return;
-  event_ = CommEvent::Send;
-  if (onComm) onComm();
-  event_ = CommEvent::None;
+  input_ += bytes;
+  Raise(CommEvent::Receive);
+}
+
+void FakeSerialPort::RaiseSend() {
+  if (open_) Raise(CommEvent::Send);
 }
 
 void FakeSerialPort::Lose(const std::string& description) {
   if (!open_) return;
-  open_ = false;
-  ++closes;
-  threshold_ = 0;
+  Close();
   if (onLost) onLost(description);
-}
-
-std::string FakeSerialPort::Written() const {
-  std::string all;
-  for (const auto& w : writes) all += w;
-  return all;
 }
 
 FakeTimer::FakeTimer(FakeClock* clock) : clock_(clock) {

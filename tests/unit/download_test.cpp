@@ -107,7 +107,7 @@ class DownloadTest : public ConnectedConsoleTest {
       EXPECT_EQ(Writes(), r.writes) << r.length << " bytes: " << r.script;
       EXPECT_EQ(boxes, r.boxes) << r.script;
       EXPECT_EQ(State(), r.state) << r.script;
-      if (!r.progress.empty()) EXPECT_EQ(progress, r.progress) << r.script;
+      EXPECT_TRUE(r.progress.empty() || progress == r.progress) << progress << " " << r.script;
       // Whatever happened, the next download starts from a clean slate.
       if (s.Downloading) ui.DownloadButton.UserClick();
       c.RunDeferred();
@@ -230,7 +230,7 @@ TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
     fake.chooser.answers.push_back(row.answer);
     ui.DownloadButton.UserClick();
     EXPECT_EQ(fake.messages.shown.size(), row.box.empty() ? 0u : 1u);
-    if (row.box != "*" && !row.box.empty()) EXPECT_EQ(fake.messages.shown.at(0), row.box);
+    EXPECT_TRUE(row.box.size() < 2 || fake.messages.shown.at(0) == row.box) << row.box;
     EXPECT_EQ(Writes() + Look("Program DownloadStatus.Visible OpConfig.Visible DownloadButton") +
                   std::to_string(fake.files.OpenCount()) +
                   std::to_string(fake.transmitTimer.Enabled()),
