@@ -230,14 +230,14 @@ class Harness {
   void Do(Step step, int depth) {
     if (trace_)
       std::fprintf(stderr, "%*s%s\n", 2 * depth + 2, "", kStepNames[static_cast<int>(step)]);
+    // clang-format off
     switch (step) {
       case Step::FeedLines: {
         std::string chunk;
         for (int i = in_.ConsumeIntegralInRange(1, 4); i > 0; --i) chunk += ReplyLine();
         return Feed(chunk);
       }
-      case Step::FeedRaw:
-        return Feed(in_.ConsumeRandomLengthString(6000));
+      case Step::FeedRaw: return Feed(in_.ConsumeRandomLengthString(6000));
       case Step::FeedRepeated: {
         const std::string piece =
             in_.ConsumeBool() ? ReplyLine() : in_.ConsumeRandomLengthString(40);
@@ -254,37 +254,27 @@ class Harness {
         }
         return;
       }
-      case Step::Tick:
-        return clock.Advance(100);
-      case Step::Time:
-        return clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
-      case Step::Send:
-        return port.RaiseSend();
-      case Step::ChooseCpe:
-        return Choose(ui.CpeSelect, in_.ConsumeIntegralInRange(-1, 4));
+      case Step::Tick: return clock.Advance(100);
+      case Step::Time: return clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
+      case Step::Send: return port.RaiseSend();
+      case Step::ChooseCpe: return Choose(ui.CpeSelect, in_.ConsumeIntegralInRange(-1, 4));
       case Step::ShowTab: {
         const int tab = in_.ConsumeIntegralInRange(0, 2);
         if (modal_ == 0) ui.GUI_Tabs.UserShowTab(tab);
         return;
       }
-      case Step::TypeSfd:
-        return TypeSfd();
+      case Step::TypeSfd: return TypeSfd();
       case Step::EditSfd:
       case Step::PasteSfd: {
         const std::string text = Text();
         if (!Editable(ui.SfdText)) return;
         return step == Step::EditSfd ? ui.SfdText.UserEdit(text) : ui.SfdText.UserPaste(text);
       }
-      case Step::ClickSfd:
-        return Click(ui.SfdButton);
-      case Step::ChooseGeneric:
-        return Choose(ui.GenericSelect, in_.ConsumeIntegralInRange(-1, 4));
-      case Step::ClickGeneric:
-        return Click(ui.GenericButton);
-      case Step::ChooseV35:
-        return Choose(ui.V35Select, in_.ConsumeIntegralInRange(-1, 3));
-      case Step::ClickV35:
-        return Click(ui.V35Button);
+      case Step::ClickSfd: return Click(ui.SfdButton);
+      case Step::ChooseGeneric: return Choose(ui.GenericSelect, in_.ConsumeIntegralInRange(-1, 4));
+      case Step::ClickGeneric: return Click(ui.GenericButton);
+      case Step::ChooseV35: return Choose(ui.V35Select, in_.ConsumeIntegralInRange(-1, 3));
+      case Step::ClickV35: return Click(ui.V35Button);
       case Step::EditCommandLine: {
         const std::string text = Text();
         if (Editable(ui.CommandLineText)) ui.CommandLineText.UserEdit(text);
@@ -296,39 +286,30 @@ class Harness {
           ui.CommandLineText.UserKeyDown(k == 0 ? Key::Enter : k == 1 ? Key::Up : Key::Down);
         return;
       }
-      case Step::ClickCommandLine:
-        return Click(ui.CommandLineButton);
-      case Step::ClickLogging:
-        return ClickLogging();
+      case Step::ClickCommandLine: return Click(ui.CommandLineButton);
+      case Step::ClickLogging: return ClickLogging();
       case Step::LogDiskFull: {
         const bool full = in_.ConsumeBool();
         if (!logPath_.empty()) files.disk[logPath_].full = full;
         return;
       }
-      case Step::StartDownload:
-        return StartDownload();
-      case Step::ClickDownload:
-        return Click(ui.DownloadButton);
+      case Step::StartDownload: return StartDownload();
+      case Step::ClickDownload: return Click(ui.DownloadButton);
       case Step::ProgramFileGone:
         // The program file becomes unreadable between the choice and the transfer.
         if (!c.programFile.fileName.empty()) files.disk[c.programFile.fileName].locked = true;
         return;
-      case Step::LosePort:
-        return port.Lose();
+      case Step::LosePort: return port.Lose();
       case Step::LosePortAndRunDeferred:
         port.Lose();
         return c.RunDeferred();
-      case Step::ChoosePort:
-        return Choose(ui.CommPortSelect, in_.ConsumeIntegralInRange(0, 3));
+      case Step::ChoosePort: return Choose(ui.CommPortSelect, in_.ConsumeIntegralInRange(0, 3));
       case Step::PortAvailability: {
         const int a = in_.ConsumeIntegralInRange(0, 2);
         const int n = in_.ConsumeIntegralInRange(1, 2);
-        return port.SetPort(n, static_cast<FakeSerialPort::Availability>(a == 0   ? 1
-                                                                         : a == 1 ? 2
-                                                                                  : 0));
+        return port.SetPort(n, static_cast<FakeSerialPort::Availability>((a + 1) % 3));
       }
-      case Step::RunDeferred:
-        return c.RunDeferred();
+      case Step::RunDeferred: return c.RunDeferred();
       case Step::PendingThenSend:
       case Step::PendingThenStopped:
         if (depth < 3)
@@ -350,6 +331,7 @@ class Harness {
         if (c.unloaded && depth > 0) unloadedInsideHandler_ = true;
         return;
     }
+    // clang-format on
   }
 
   // Behind a modal box or chooser, the timers and the port go on (no click reaches the window).

@@ -26,6 +26,10 @@ TEST_F(ConsoleTest, StartUpListsThePortsAndLeavesAnIdleConsole) {
                  "SfdButton.Enabled GenericButton.Enabled V35Button.Enabled OpStateText.Colour "
                  "RssiText.Colour SfdLossText.Colour TemperatureText.Colour LoggingButton"),
             "-1|UNKNOWN|0|0|0|0|0|red|red|red|red|Activate Logging");
+  // The terminal pane is a read-only, multi-line, fixed-font field; so is the command line's font.
+  EXPECT_TRUE(ui.TerminalText.MultiLine() && ui.TerminalText.FixedFont() &&
+              ui.TerminalText.Locked() && !ui.CommandLineText.MultiLine() &&
+              ui.CommandLineText.FixedFont());
   EXPECT_EQ(std::to_string(fake.port.opens) + std::to_string(fake.port.closes) +
                 std::to_string(fake.port.IsOpen()) + std::to_string(fake.transmitTimer.Enabled()) +
                 std::to_string(fake.transmitTimer.Interval()) +
@@ -82,7 +86,7 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
        "Boot Loader 2.04| 25|Acquisition|12|1|versions|1"},
       // Unknown again: everything the card told is forgotten.
       {kLine + "    Version:  Boot Loader 2.04\nFF12: 2D\ntemperature: 0019\nop_status: 02020202\n"
-               "FF28: 1A 1A 1A 1A\nhook_state: 0000\nring_state: 0101\n@cpe 2\n"
+               "FF28: 1A 1A 1A 1A\nhook_state: 0000\nring_state: 0101010101010101\n@cpe 2\n"
                "@edit CommandLineText versions\n@choose CommPortSelect 0",
        "BootLoaderText FrequencyText BattVoltText BattVoltText.Colour TemperatureText OpStateText "
        "RssiText SfdLossText Line1Hook Line1Ring CpeSelect CommandLineText "
@@ -207,7 +211,15 @@ TEST_F(ConnectedConsoleTest, LostPortGivesOneWarningLaterAndReturnsToDisconnect)
   EXPECT_EQ(Look("CommPortSelect Program OpStateText.Visible") + std::to_string(s.PortListIndex) +
                 std::to_string(fake.transmitTimer.Enabled()),
             "0|UNKNOWN|001");
+  // A port chosen again before the warning came stays open.
+  Script(
+      "@choose CommPortSelect 1\n@lose\n@choose CommPortSelect 0\n@choose CommPortSelect "
+      "1\n@deferred");
+  EXPECT_EQ(Look("CommPortSelect") + std::to_string(fake.port.IsOpen()), "11");
   // The same port again: the stale half line is gone, and "cpu" resumes.
+  Script(
+      "@choose CommPortSelect 0\n@tick 20\n@choose CommPortSelect 1\n@raw Line Card "
+      "Appl\n@lose\n@deferred");
   EXPECT_EQ(Ticks(20), std::vector<std::string>{});
   Script("@choose CommPortSelect 1\n@raw ication Initialized\r\n");
   EXPECT_EQ(Look("Program"), "UNKNOWN");

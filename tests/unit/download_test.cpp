@@ -103,6 +103,7 @@ class DownloadTest : public ConnectedConsoleTest {
   void Check(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
       Start(r.length);
+      EXPECT_EQ(ui.DownloadProgress.Value(), 0) << "the bar starts empty";
       Run(r.script);
       EXPECT_EQ(Writes(), r.writes) << r.length << " bytes: " << r.script;
       EXPECT_EQ(boxes, r.boxes) << r.script;
@@ -191,6 +192,8 @@ TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
          // The program file gone when the transfer starts.
          {3000, kReady + "@erase\n" + kStopped, "^ reset stop ^ reset",
           "No such file or directory/Abort Download ", kEnded},
+         {3000, kReady + "@erase\n@whilebox @click DownloadButton\n" + kStopped,
+          "^ reset stop ^ reset", "No such file or directory/Abort Download ", kEnded},
          {3000, kReady + "@lock\n" + kStopped, "^ reset stop ^ reset",
           "The process cannot access the file because it is being used/Abort Download ", kEnded}});
 }
