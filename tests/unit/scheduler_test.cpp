@@ -114,6 +114,16 @@ TEST_F(SchedulerTest, CommandLineSendsTheTextAtTheNextTickOnce) {
           "19:" + R}});
 }
 
+TEST_F(ConnectedConsoleTest, SfdFieldTakesOnlyDigitsAndBackspaceFromTheKeyboard) {
+  std::string kept;
+  for (int code :
+       std::initializer_list<int>{'0', '5', '9', 8, '/', ':', 'a', '-', ' ', 13, 27, 127, 0xB2}) {
+    std::int16_t key = static_cast<std::int16_t>(code);
+    kept += ui.SfdText.UserKeyPress(key) ? "1" : "0";
+  }
+  EXPECT_EQ(kept, "1111000000000");
+}
+
 TEST_F(ConnectedConsoleTest, UpAndDownRecallEarlierCommandsAndGiveBackTheDraft) {
   Script(kCpe);
   for (const char* command : {"a", "b", "b", "c", "b"})
