@@ -3,7 +3,10 @@
 // cable, and events that run in the middle of a handler (pending window events, modal boxes).
 // After every step the console's invariants are checked; a violation aborts with a message.
 //
-// The input is a sequence of steps, each chosen and parameterised by FuzzedDataProvider.
+// The input is a sequence of steps read with FuzzedDataProvider: every number (the step itself
+// and its parameters) comes from the end of the input, every text from the front. Each step reads
+// the same parameters whatever the console's state, so the committed seeds keep their meaning:
+// never reorder the steps or their parameters.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -16,8 +19,6 @@
 
 #include "app/console.h"
 #include "app/lifecycle.h"
-#include "console_input.h"
-#include "download/download.h"
 #include "replies/colouring.h"
 #include "serial/receive_path.h"
 #include "support/fakes.h"
@@ -25,121 +26,128 @@
 namespace {
 
 using namespace velmora;
-using velmora::testing::FakeClock;
-using velmora::testing::FakeEventPump;
-using velmora::testing::FakeFileChooser;
-using velmora::testing::FakeFiles;
-using velmora::testing::FakeMessageBox;
-using velmora::testing::FakeSerialPort;
-using velmora::testing::FakeTimer;
+using namespace velmora::testing;
+
+// The steps, and the parameters each reads in this order (In(a..b) a number, Text see Text()):
+//   FeedLines In(1..4) reply lines (see ReplyLine()); FeedRaw String(6000) bytes as received;
+//   FeedRepeated Bool, then a reply line or String(40), In(1..1200) times; FeedInPieces a reply
+//   line, then In(1..rest) for each piece; Tick 100 ms; Time In(0..20000) ms; Send a send event;
+//   ChooseCpe In(-1..4); ShowTab In(0..2); TypeSfd In(1..8) keys, each In(0..3) kind and its
+//   code; EditSfd, PasteSfd Text; ChooseGeneric In(-1..4); ChooseV35 In(-1..3); EditCommandLine
+//   Text; CommandLineKey In(0..2) Enter, Up, Down; ClickLogging In(0..4) answer (0 cancels),
+//   In(0..4) which log file; LogDiskFull Bool; StartDownload In(0..5) answer (0 cancels,
+//   1 missing, 2 locked, else new), In(0..12000) length; ChoosePort In(0..3); PortAvailability
+//   In(0..2) free, busy, missing, In(1..2) port; PendingThenSend a send event during which one
+//   nested step runs as pending events; PendingThenStopped "Boot Loader Stopped" received, the
+//   same; ArmModalEvents In(0..3) nested steps to run behind the next modal boxes.
+// clang-format off
+#define VELMORA_FUZZ_STEPS(X)                                                                   \
+  X(FeedLines) X(FeedRaw) X(FeedRepeated) X(FeedInPieces) X(Tick) X(Time) X(Send) X(ChooseCpe)   \
+  X(ShowTab) X(TypeSfd) X(EditSfd) X(PasteSfd) X(ClickSfd) X(ChooseGeneric) X(ClickGeneric)      \
+  X(ChooseV35) X(ClickV35) X(EditCommandLine) X(CommandLineKey) X(ClickCommandLine)             \
+  X(ClickLogging) X(LogDiskFull) X(StartDownload) X(ClickDownload) X(ProgramFileGone)           \
+  X(LosePort) X(LosePortAndRunDeferred) X(ChoosePort) X(PortAvailability) X(RunDeferred)        \
+  X(PendingThenSend) X(PendingThenStopped) X(ArmModalEvents) X(Exit)
+// clang-format on
+#define VELMORA_ENUM(name) name,
+#define VELMORA_NAME(name) #name,
+enum class Step : std::uint8_t { VELMORA_FUZZ_STEPS(VELMORA_ENUM) kMaxValue = Exit };
+const char* const kStepNames[] = {VELMORA_FUZZ_STEPS(VELMORA_NAME)};
 
 std::string Printable(const std::string& text, std::size_t max = 120) {
   std::string out;
   for (std::size_t i = 0; i < text.size() && i < max; ++i) {
     const unsigned char ch = static_cast<unsigned char>(text[i]);
-    if (ch >= 0x20 && ch < 0x7F && ch != '\\') {
-      out += static_cast<char>(ch);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", ch);
-      out += hex;
-    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, ch >= 0x20 && ch < 0x7F && ch != '\\' ? "%c" : "\\x%02X", ch);
+    out += hex;
   }
-  if (text.size() > max) out += "...(" + std::to_string(text.size()) + " chars)";
-  return out;
+  return text.size() > max ? out + "...(" + std::to_string(text.size()) + " chars)" : out;
 }
 
 // Reply markers and whole reply lines as the card sends them.
-const char* const kMarkers[] = {
-    "Boot Loader Initialized",
-    "Line Card Application Initialized",
-    "CPE Application Initialized",
-    "Maximum CPU%",
-    "cpe_reset #",
-    "Stops Application",
-    "    Version:  ",
-    "op_status: ",
-    "Subscriber 0",
-    "Starting Ranging",
-    "Ranging Completed Successfully",
-    "Communications Lost",
-    "Commanded Reset",
-    "SFD Loss Count: ",
-    "FF28: ",
-    "FF12: ",
-    "0000: ",
-    "0004: ",
-    "0005: ",
-    "hook_state: ",
-    "ring_state: ",
-    "Channel ",
-    "OFF HOOK",
-    "ON HOOK",
-    "RING ON",
-    "RING OFF",
-    "temperature: ",
-    "Boot Loader Ready",
-    "Boot Loader Stopped",
-    "\r\n",
-    "Starting Acquisition",
-};
-const char* const kLines[] = {
-    "Boot Loader Initialized",
-    "Boot Loader Ready",
-    "Boot Loader Stopped",
-    "Line Card Application Initialized",
-    "CPE Application Initialized",
-    "Maximum CPU% 27",
-    "  cpe_reset #       Resets CPE # (0-3)",
-    "  stop              Stops Application",
-    "    Version:  Boot Loader 2.04",
-    "    Version:  Line Card Application 4.17",
-    "    Version:  CPE Application 4.17",
-    "    Version:  Radio Modem Firmware 3.11",
-    "op_status: 02",
-    "op_status: 02010002",
-    "Starting Ranging",
-    "Ranging Completed Successfully",
-    "Starting Acquisition",
-    "Subscriber 01 Starting Ranging",
-    "Subscriber 02 Ranging Completed Successfully",
-    "Subscriber 03 Communications Lost",
-    "Subscriber 00 Commanded Reset",
-    "SFD Loss Count: 0003",
-    "Subscriber 01 SFD Loss Count: 000B",
-    "FF28: 1A 2B 3C 4D",
-    "FF12: 2D 00 00 00 00 00 00 00",
-    "0000: 1E",
-    "0004: 43",
-    "0005: 01",
-    "hook_state: 0001",
-    "hook_state: 0001010100000101",
-    "ring_state: 0100",
-    "ring_state: 0000010000000000",
-    "Channel 01 OFF HOOK",
-    "Channel 00 ON HOOK",
-    "Channel 00 RING ON",
-    "Channel 01 RING OFF",
-    "Subscriber 02 Channel 01 RING ON",
-    "Subscriber 03 Channel 00 OFF HOOK",
-    "temperature: 001F",
-    "temperature: FFF6",
-    "Battery: 12.3 V",
-    "Debug level 80",
-};
+const char* const kMarkers[] = {"Boot Loader Initialized",
+                                "Line Card Application Initialized",
+                                "CPE Application Initialized",
+                                "Maximum CPU%",
+                                "cpe_reset #",
+                                "Stops Application",
+                                "    Version:  ",
+                                "op_status: ",
+                                "Subscriber 0",
+                                "Starting Ranging",
+                                "Ranging Completed Successfully",
+                                "Communications Lost",
+                                "Commanded Reset",
+                                "SFD Loss Count: ",
+                                "FF28: ",
+                                "FF12: ",
+                                "0000: ",
+                                "0004: ",
+                                "0005: ",
+                                "hook_state: ",
+                                "ring_state: ",
+                                "Channel ",
+                                "OFF HOOK",
+                                "ON HOOK",
+                                "RING ON",
+                                "RING OFF",
+                                "temperature: ",
+                                "Boot Loader Ready",
+                                "Boot Loader Stopped",
+                                "\r\n",
+                                "Starting Acquisition"};
+const char* const kLines[] = {"Boot Loader Initialized",
+                              "Boot Loader Ready",
+                              "Boot Loader Stopped",
+                              "Line Card Application Initialized",
+                              "CPE Application Initialized",
+                              "Maximum CPU% 27",
+                              "  cpe_reset #       Resets CPE # (0-3)",
+                              "  stop              Stops Application",
+                              "    Version:  Boot Loader 2.04",
+                              "    Version:  Line Card Application 4.17",
+                              "    Version:  CPE Application 4.17",
+                              "    Version:  Radio Modem Firmware 3.11",
+                              "op_status: 02",
+                              "op_status: 02010002",
+                              "Starting Ranging",
+                              "Ranging Completed Successfully",
+                              "Starting Acquisition",
+                              "Subscriber 01 Starting Ranging",
+                              "Subscriber 02 Ranging Completed Successfully",
+                              "Subscriber 03 Communications Lost",
+                              "Subscriber 00 Commanded Reset",
+                              "SFD Loss Count: 0003",
+                              "Subscriber 01 SFD Loss Count: 000B",
+                              "FF28: 1A 2B 3C 4D",
+                              "FF12: 2D 00 00 00 00 00 00 00",
+                              "0000: 1E",
+                              "0004: 43",
+                              "0005: 01",
+                              "hook_state: 0001",
+                              "hook_state: 0001010100000101",
+                              "ring_state: 0100",
+                              "ring_state: 0000010000000000",
+                              "Channel 01 OFF HOOK",
+                              "Channel 00 ON HOOK",
+                              "Channel 00 RING ON",
+                              "Channel 01 RING OFF",
+                              "Subscriber 02 Channel 01 RING ON",
+                              "Subscriber 03 Channel 00 OFF HOOK",
+                              "temperature: 001F",
+                              "temperature: FFF6",
+                              "Battery: 12.3 V",
+                              "Debug level 80"};
 
 // A serial port that also counts writes attempted while it is closed (the fake records none).
 class CountingPort : public FakeSerialPort {
  public:
   bool Output(const std::string& bytes) override {
-    if (!IsOpen()) {
-      ++closedWrites;
-      if (inPoll) ++closedPollWrites;
-    }
+    if (!IsOpen() && inPoll) ++closedPollWrites;
     if (onAnyOutput) onAnyOutput(bytes);
     return FakeSerialPort::Output(bytes);
   }
-  int closedWrites = 0;
   int closedPollWrites = 0;
   bool inPoll = false;
   std::function<void(const std::string&)> onAnyOutput;
@@ -154,9 +162,6 @@ class ModalChooser : public FakeFileChooser {
   }
   std::function<void()> whileShown;
 };
-
-using fuzz::Step;
-using fuzz::TextKind;
 
 class Harness {
  public:
@@ -176,50 +181,38 @@ class Harness {
   explicit Harness(FuzzedDataProvider& in) : in_(in) {
     port.onAnyOutput = [this](const std::string& bytes) { Written(bytes); };
     port.onOutput = [this](const std::string& bytes) {
-      // The fake records a write only while the port is open.
       if (!port.IsOpen()) Fail("a write was recorded on a closed port: " + Printable(bytes));
     };
     messages.whileShown = [this](const std::string&) { ModalEvent(); };
     chooser.whileShown = [this] { ModalEvent(); };
     c.closeWindow = [this] { windowClosed_ = true; };
-
     port.SetPort(1, FakeSerialPort::Availability::Free);
     port.SetPort(2, FakeSerialPort::Availability::Busy);
     files.disk["old.txt"].bytes = "kept\r\n";
     files.disk["readonly.txt"].readOnly = true;
     files.disk["locked.txt"].locked = true;
-    files.disk["locked.hex"].locked = true;
-    files.disk["locked.hex"].bytes = ":00000001FF\r\n";
-
+    files.disk["locked.hex"] = {IntelHex(100), false, true};
     Form_Load(c);
     // The poll timer's writes are told apart, so a write to a closed port can be traced to it.
-    auto poll = std::move(transmitTimer.onTimer);
-    transmitTimer.onTimer = [this, poll] {
+    transmitTimer.onTimer = [this, poll = std::move(transmitTimer.onTimer)] {
       port.inPoll = true;
       poll();
       port.inPoll = false;
     };
-    ChoosePort(1);
+    Choose(ui.CommPortSelect, 1);
     if (!port.IsOpen()) Fail("COM1 did not open");
-    CheckInvariants("set-up");
+    CheckInvariants();
   }
 
   void Run() {
     for (int n = 0; n < 600 && in_.remaining_bytes() > 0 && !c.unloaded; ++n) {
       const Step step = in_.ConsumeEnum<Step>();
-      stepName_ = std::to_string(n) + " (" + fuzz::StepName(step) + ")";
+      stepName_ = std::to_string(n) + " (" + kStepNames[static_cast<int>(step)] + ")";
       rxBefore_ = s.RxBuffer;
       splitFed_.clear();
       Do(step, 0);
-      // Nothing armed for one step may fire in a later one by surprise.
-      pump.pendingEvents = nullptr;
-      if (trace_)
-        std::fprintf(stderr,
-                     "    -> %s%s%s, port %s, %zu bytes written, %d writes to a closed port\n",
-                     ui.ProgramText.Text().c_str(), s.Downloading ? ", downloading stage " : "",
-                     s.Downloading ? std::to_string(s.DownloadStage).c_str() : "",
-                     port.IsOpen() ? "open" : "closed", port.Written().size(), port.closedWrites);
-      CheckInvariants(stepName_);
+      pump.pendingEvents = nullptr;  // nothing armed for one step fires in a later one
+      CheckInvariants();
     }
   }
 
@@ -233,174 +226,128 @@ class Harness {
     std::abort();
   }
 
-  // -- steps ---------------------------------------------------------------------------------
-
+  // Every parameter is read before the console's state is looked at.
   void Do(Step step, int depth) {
-    if (trace_) std::fprintf(stderr, "%*s%s\n", 2 * depth + 2, "", fuzz::StepName(step));
-    // Every parameter is read before the console's state is looked at (see console_input.h).
+    if (trace_)
+      std::fprintf(stderr, "%*s%s\n", 2 * depth + 2, "", kStepNames[static_cast<int>(step)]);
+    // clang-format off
     switch (step) {
       case Step::FeedLines: {
         std::string chunk;
-        const int lines = in_.ConsumeIntegralInRange(1, 4);
-        for (int i = 0; i < lines; ++i) chunk += ReplyLine();
-        Feed(chunk);
-        break;
+        for (int i = in_.ConsumeIntegralInRange(1, 4); i > 0; --i) chunk += ReplyLine();
+        return Feed(chunk);
       }
-      case Step::FeedRaw:
-        Feed(in_.ConsumeRandomLengthString(6000));
-        break;
+      case Step::FeedRaw: return Feed(in_.ConsumeRandomLengthString(6000));
       case Step::FeedRepeated: {
         const std::string piece =
             in_.ConsumeBool() ? ReplyLine() : in_.ConsumeRandomLengthString(40);
         const int times = in_.ConsumeIntegralInRange(1, 1200);
         std::string chunk;
         for (int i = 0; i < times && chunk.size() < 20000; ++i) chunk += piece;
-        Feed(chunk);
-        break;
+        return Feed(chunk);
       }
       case Step::FeedInPieces: {
         const std::string line = ReplyLine();
-        std::size_t at = 0;
-        while (at < line.size()) {
-          const std::size_t n = in_.ConsumeIntegralInRange<std::size_t>(1, line.size() - at);
+        for (std::size_t at = 0, n = 0; at < line.size(); at += n) {
+          n = in_.ConsumeIntegralInRange<std::size_t>(1, line.size() - at);
           Feed(line.substr(at, n));
-          at += n;
         }
-        break;
+        return;
       }
-      case Step::Tick:
-        clock.Advance(100);
-        break;
-      case Step::Time:
-        clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
-        break;
-      case Step::Send:
-        port.RaiseSend();
-        break;
-      case Step::ChooseCpe:
-        Choose(ui.CpeSelect, in_.ConsumeIntegralInRange(-1, 4));
-        break;
+      case Step::Tick: return clock.Advance(100);
+      case Step::Time: return clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
+      case Step::Send: return port.RaiseSend();
+      case Step::ChooseCpe: return Choose(ui.CpeSelect, in_.ConsumeIntegralInRange(-1, 4));
       case Step::ShowTab: {
         const int tab = in_.ConsumeIntegralInRange(0, 2);
         if (modal_ == 0) ui.GUI_Tabs.UserShowTab(tab);
-        break;
+        return;
       }
-      case Step::TypeSfd:
-        TypeSfd();
-        break;
-      case Step::EditSfd: {
-        const std::string text = Text();
-        if (Editable(ui.SfdText)) ui.SfdText.UserEdit(text);
-        break;
-      }
+      case Step::TypeSfd: return TypeSfd();
+      case Step::EditSfd:
       case Step::PasteSfd: {
         const std::string text = Text();
-        if (Editable(ui.SfdText)) ui.SfdText.UserPaste(text);
-        break;
+        if (!Editable(ui.SfdText)) return;
+        return step == Step::EditSfd ? ui.SfdText.UserEdit(text) : ui.SfdText.UserPaste(text);
       }
-      case Step::ClickSfd:
-        Click(ui.SfdButton);
-        break;
-      case Step::ChooseGeneric:
-        Choose(ui.GenericSelect, in_.ConsumeIntegralInRange(-1, 4));
-        break;
-      case Step::ClickGeneric:
-        Click(ui.GenericButton);
-        break;
-      case Step::ChooseV35:
-        Choose(ui.V35Select, in_.ConsumeIntegralInRange(-1, 3));
-        break;
-      case Step::ClickV35:
-        Click(ui.V35Button);
-        break;
+      case Step::ClickSfd: return Click(ui.SfdButton);
+      case Step::ChooseGeneric: return Choose(ui.GenericSelect, in_.ConsumeIntegralInRange(-1, 4));
+      case Step::ClickGeneric: return Click(ui.GenericButton);
+      case Step::ChooseV35: return Choose(ui.V35Select, in_.ConsumeIntegralInRange(-1, 3));
+      case Step::ClickV35: return Click(ui.V35Button);
       case Step::EditCommandLine: {
         const std::string text = Text();
         if (Editable(ui.CommandLineText)) ui.CommandLineText.UserEdit(text);
-        break;
+        return;
       }
       case Step::CommandLineKey: {
         const int k = in_.ConsumeIntegralInRange(0, 2);
         if (Shown(ui.CommandLineText))
           ui.CommandLineText.UserKeyDown(k == 0 ? Key::Enter : k == 1 ? Key::Up : Key::Down);
-        break;
+        return;
       }
-      case Step::ClickCommandLine:
-        Click(ui.CommandLineButton);
-        break;
-      case Step::ClickLogging:
-        ClickLogging();
-        break;
+      case Step::ClickCommandLine: return Click(ui.CommandLineButton);
+      case Step::ClickLogging: return ClickLogging();
       case Step::LogDiskFull: {
         const bool full = in_.ConsumeBool();
         if (!logPath_.empty()) files.disk[logPath_].full = full;
-        break;
+        return;
       }
-      case Step::StartDownload:
-        StartDownload();
-        break;
-      case Step::ClickDownload:
-        Click(ui.DownloadButton);
-        break;
+      case Step::StartDownload: return StartDownload();
+      case Step::ClickDownload: return Click(ui.DownloadButton);
       case Step::ProgramFileGone:
         // The program file becomes unreadable between the choice and the transfer.
         if (!c.programFile.fileName.empty()) files.disk[c.programFile.fileName].locked = true;
-        break;
-      case Step::LosePort:
-        port.Lose();
-        break;
+        return;
+      case Step::LosePort: return port.Lose();
       case Step::LosePortAndRunDeferred:
         port.Lose();
-        c.RunDeferred();
-        break;
-      case Step::ChoosePort:
-        ChoosePort(in_.ConsumeIntegralInRange(0, 3));
-        break;
+        return c.RunDeferred();
+      case Step::ChoosePort: return Choose(ui.CommPortSelect, in_.ConsumeIntegralInRange(0, 3));
       case Step::PortAvailability: {
         const int a = in_.ConsumeIntegralInRange(0, 2);
         const int n = in_.ConsumeIntegralInRange(1, 2);
-        port.SetPort(n, a == 0   ? FakeSerialPort::Availability::Free
-                        : a == 1 ? FakeSerialPort::Availability::Busy
-                                 : FakeSerialPort::Availability::Missing);
-        break;
+        return port.SetPort(n, static_cast<FakeSerialPort::Availability>((a + 1) % 3));
       }
-      case Step::RunDeferred:
-        c.RunDeferred();
-        break;
+      case Step::RunDeferred: return c.RunDeferred();
       case Step::PendingThenSend:
-        if (depth < 3) pump.pendingEvents = [this, depth] { Nested(depth + 1); };
-        port.RaiseSend();
-        pump.pendingEvents = nullptr;
-        break;
       case Step::PendingThenStopped:
-        if (depth < 3) pump.pendingEvents = [this, depth] { Nested(depth + 1); };
-        Feed("Boot Loader Stopped\r\n");
+        if (depth < 3)
+          pump.pendingEvents = [this, depth] { Do(in_.ConsumeEnum<Step>(), depth + 1); };
+        if (step == Step::PendingThenSend)
+          port.RaiseSend();
+        else
+          Feed("Boot Loader Stopped\r\n");
         pump.pendingEvents = nullptr;
-        break;
+        return;
       case Step::ArmModalEvents: {
         const int n = in_.ConsumeIntegralInRange(0, 3);
         modalArmed_ = depth < 3 ? n : 0;
         modalDepth_ = depth;
-        break;
+        return;
       }
       case Step::Exit:
         Click(ui.ExitButton);
         if (c.unloaded && depth > 0) unloadedInsideHandler_ = true;
-        break;
+        return;
     }
+    // clang-format on
   }
 
-  // What runs in the middle of a handler: pending window events (any step, clicks too) or,
-  // behind a modal box or chooser, the timers and the port (no click reaches the window then).
-  void Nested(int depth) { Do(in_.ConsumeEnum<Step>(), depth); }
+  // Behind a modal box or chooser, the timers and the port go on (no click reaches the window).
   void ModalEvent() {
     if (modalArmed_ == 0) return;
     --modalArmed_;
     ++modal_;
-    Nested(modalDepth_ + 1);
+    Do(in_.ConsumeEnum<Step>(), modalDepth_ + 1);
     --modal_;
   }
 
   std::string ReplyLine() {
+    const auto marker = [this] {
+      return std::string(
+          kMarkers[in_.ConsumeIntegralInRange<std::size_t>(0, std::size(kMarkers) - 1)]);
+    };
     std::string line;
     switch (in_.ConsumeIntegralInRange(0, 3)) {
       case 0:
@@ -408,52 +355,37 @@ class Harness {
         line = kLines[in_.ConsumeIntegralInRange<std::size_t>(0, std::size(kLines) - 1)];
         break;
       case 2:
-        line = kMarkers[in_.ConsumeIntegralInRange<std::size_t>(0, std::size(kMarkers) - 1)];
+        line = marker();
         line += in_.ConsumeRandomLengthString(24);
         break;
       default:
         line = in_.ConsumeRandomLengthString(24);
-        line += kMarkers[in_.ConsumeIntegralInRange<std::size_t>(0, std::size(kMarkers) - 1)];
+        line += marker();
         line += in_.ConsumeRandomLengthString(24);
-        break;
     }
-    if (in_.ConsumeIntegralInRange(0, 7) != 0) line += "\r\n";
-    return line;
+    return in_.ConsumeIntegralInRange(0, 7) != 0 ? line + "\r\n" : line;
   }
+  // In(0..2) kind; 0: String(16), 1: String(2000), 2: String(8) repeated In(1..1000) times.
   std::string Text() {
-    switch (static_cast<TextKind>(in_.ConsumeIntegralInRange(0, 2))) {
-      case TextKind::Short:
-        return in_.ConsumeRandomLengthString(16);
-      case TextKind::Long:
-        return in_.ConsumeRandomLengthString(2000);
-      case TextKind::Repeated:
-        break;
-    }
+    const int kind = in_.ConsumeIntegralInRange(0, 2);
+    if (kind < 2) return in_.ConsumeRandomLengthString(kind == 0 ? 16 : 2000);
     const std::string piece = in_.ConsumeRandomLengthString(8);
-    const int times = in_.ConsumeIntegralInRange(1, 1000);
     std::string text;
-    for (int i = 0; i < times; ++i) text += piece;
+    for (int i = in_.ConsumeIntegralInRange(1, 1000); i > 0; --i) text += piece;
     return text;
   }
-
-  // -- what the engineer can reach -----------------------------------------------------------
 
   // A control a person can reach: no modal box is up, it and every container up to the window
   // are visible, and a tab page is the one in front.
   bool Shown(const Control& control) const {
-    if (modal_ > 0) return false;
     const Control* k = &control;
-    for (int guard = 0; guard < 8; ++guard) {
+    for (int guard = 0; modal_ == 0 && k && guard < 8; ++guard) {
       if (!k->Visible()) return false;
       const std::string& in = k->Container();
       if (in.empty()) return true;
-      if (in.rfind("GUI_Tabs:", 0) == 0) {
-        if (ui.GUI_Tabs.Tab() != std::stoi(in.substr(9))) return false;
-        k = &ui.GUI_Tabs;
-        continue;
-      }
-      k = ui.Find(in);
-      if (!k) return false;
+      if (in.rfind("GUI_Tabs:", 0) == 0 && ui.GUI_Tabs.Tab() != std::stoi(in.substr(9)))
+        return false;
+      k = in.rfind("GUI_Tabs:", 0) == 0 ? &ui.GUI_Tabs : ui.Find(in);
     }
     return false;
   }
@@ -464,33 +396,23 @@ class Harness {
   void Choose(ComboBox& box, int i) {
     if (Shown(box)) box.UserChoose(static_cast<std::int16_t>(i));
   }
-  void ChoosePort(int i) { Choose(ui.CommPortSelect, i); }
 
   void TypeSfd() {
     std::vector<std::int16_t> keys(static_cast<std::size_t>(in_.ConsumeIntegralInRange(1, 8)));
     for (auto& code : keys) {
-      switch (in_.ConsumeIntegralInRange(0, 3)) {
-        case 0:
-        case 1:
-          code = static_cast<std::int16_t>('0' + in_.ConsumeIntegralInRange(0, 9));
-          break;
-        case 2:
-          code = 8;  // backspace
-          break;
-        default:
-          code = in_.ConsumeIntegral<std::int16_t>();
-          break;
-      }
+      const int kind = in_.ConsumeIntegralInRange(0, 3);
+      code = kind < 2    ? static_cast<std::int16_t>('0' + in_.ConsumeIntegralInRange(0, 9))
+             : kind == 2 ? 8  // backspace
+                         : in_.ConsumeIntegral<std::int16_t>();
     }
     for (std::int16_t code : keys) {
       // A person typing: the key filter sees each character, the field takes those it keeps.
       if (!Editable(ui.SfdText) || !ui.SfdText.UserKeyPress(code)) continue;
       std::string text = ui.SfdText.Text();
-      if (code == 8) {
-        if (!text.empty()) text.pop_back();
-      } else {
+      if (code != 8)
         text += static_cast<char>(code);
-      }
+      else if (!text.empty())
+        text.pop_back();
       ui.SfdText.UserEdit(text);
     }
   }
@@ -521,32 +443,18 @@ class Harness {
     const std::size_t length = in_.ConsumeIntegralInRange<std::size_t>(0, 12000);
     if (!Shown(ui.DownloadButton) || s.Downloading) return;
     std::optional<ChosenFile> answer;
-    switch (kind) {
-      case 0:
-        break;  // cancelled
-      case 1:
-        answer = ChosenFile{"missing.hex", "missing.hex"};
-        break;
-      case 2:
-        answer = ChosenFile{"locked.hex", "locked.hex"};
-        break;
-      default: {
-        // A new file for each download, so that what was sent can be checked against it.
-        const std::string name = "prog" + std::to_string(++programFiles_) + ".hex";
-        std::string bytes(length, '\0');
-        for (std::size_t i = 0; i < length; ++i)
-          bytes[i] = "0123456789ABCDEF:\r\n"[(i * 7 + i / 19) % 19];
-        files.disk[name].bytes = std::move(bytes);
-        answer = ChosenFile{name, name};
-        break;
-      }
+    if (kind == 1 || kind == 2) {
+      answer = ChosenFile{kind == 1 ? "missing.hex" : "locked.hex", "x.hex"};
+    } else if (kind > 2) {
+      // A new valid program for each download, so that what was sent can be checked against it.
+      const std::string name = "prog" + std::to_string(++programFiles_) + ".hex";
+      files.disk[name].bytes = length == 0 ? std::string() : IntelHex(length);
+      answer = ChosenFile{name, name};
     }
     chooser.answers.assign(1, answer);
     ui.DownloadButton.UserClick();
     chooser.answers.clear();
   }
-
-  // -- what the card sends, and what the console writes --------------------------------------
 
   void Feed(const std::string& bytes) {
     if (port.IsOpen()) {
@@ -560,196 +468,166 @@ class Harness {
     port.Feed(bytes);
   }
 
+  // During the transfer every write is a piece of the program file.
   void Written(const std::string& bytes) {
-    // During the transfer every write is a piece of the program file.
-    if (c.downloadRun != sentRun_) {
-      sentRun_ = c.downloadRun;
-      sent_.clear();
-    }
+    if (c.downloadRun != sentRun_) sentRun_ = c.downloadRun, sent_.clear();
     if (s.Downloading && s.DownloadStage == 2) sent_ += bytes;
   }
 
   // -- invariants ----------------------------------------------------------------------------
 
   static bool IsNumberText(const std::string& t, long long low, long long high) {
-    if (t.size() < 2 || (t[0] != ' ' && t[0] != '-') || t.size() > 12) return false;
-    for (std::size_t i = 1; i < t.size(); ++i)
-      if (t[i] < '0' || t[i] > '9') return false;
-    if (t.size() > 2 && t[1] == '0') return false;
+    if (t.size() < 2 || t.size() > 12 || (t[0] != ' ' && t[0] != '-') ||
+        (t.size() > 2 && t[1] == '0'))
+      return false;
+    if (t.find_first_not_of("0123456789", 1) != std::string::npos) return false;
     const long long v = std::stoll(t.substr(1)) * (t[0] == '-' ? -1 : 1);
-    if (t[0] == '-' && v == 0) return false;
-    return v >= low && v <= high;
-  }
-  static bool AllDigits(const std::string& t, std::size_t from = 0) {
-    for (std::size_t i = from; i < t.size(); ++i)
-      if (t[i] < '0' || t[i] > '9') return false;
-    return true;
+    return !(t[0] == '-' && v == 0) && v >= low && v <= high;
   }
   static bool OneOf(const std::string& t, std::initializer_list<const char*> texts) {
     for (const char* x : texts)
       if (t == x) return true;
     return false;
   }
+  void Expect(bool ok, const std::string& what) {
+    if (!ok) Fail(what);
+  }
   void Field(const TextBox& box, bool ok) {
-    if (!ok) Fail(box.Name() + " holds \"" + Printable(box.Text()) + "\"");
+    Expect(ok, box.Name() + " holds \"" + Printable(box.Text()) + "\"");
   }
   // The colour follows the text: running the change handler again changes nothing.
   void Colour(TextBox& box, void (*change)(Console&)) {
     const Color before = box.BackColor();
     change(c);
-    if (box.BackColor() != before)
-      Fail(box.Name() + " \"" + Printable(box.Text()) + "\" has a colour its text does not give");
+    Expect(box.BackColor() == before,
+           box.Name() + " \"" + Printable(box.Text()) + "\" has a colour its text does not give");
   }
 
-  void CheckInvariants(const std::string& where) {
-    stepName_ = where;
-    if (c.unloaded) {
-      CheckUnloaded();
-      return;
-    }
-
-    // Receive path: the unfinished line only, never more than its bound; a tail of what came.
-    if (s.RxBuffer.size() > kMaxUnterminatedLine)
-      Fail("RxBuffer holds " + std::to_string(s.RxBuffer.size()) + " characters");
-    if (s.RxBuffer.find("\r\n") != std::string::npos)
-      Fail("RxBuffer still holds a whole line: " + Printable(s.RxBuffer));
+  void CheckInvariants() {
+    if (c.unloaded) return CheckUnloaded();
+    // Receive path: the unfinished line only, within its bound, the end of what came.
     const std::string stream = rxBefore_ + splitFed_;
-    if (s.RxBuffer.size() > stream.size() ||
-        stream.compare(stream.size() - s.RxBuffer.size(), s.RxBuffer.size(), s.RxBuffer) != 0)
-      Fail("RxBuffer is not the end of what was received: " + Printable(s.RxBuffer));
+    const std::string& rx = s.RxBuffer;
+    Expect(rx.size() <= kMaxUnterminatedLine,
+           "RxBuffer holds " + std::to_string(rx.size()) + " characters");
+    Expect(rx.find("\r\n") == std::string::npos,
+           "RxBuffer still holds a whole line: " + Printable(rx));
+    Expect(
+        rx.size() <= stream.size() && stream.compare(stream.size() - rx.size(), rx.size(), rx) == 0,
+        "RxBuffer is not the end of what was received: " + Printable(rx));
     // The pane shows exactly the newest received characters.
-    if (ui.TerminalText.Text().size() > kTerminalCapacity)
-      Fail("the terminal pane holds " + std::to_string(ui.TerminalText.Text().size()));
-    if (ui.TerminalText.Text() != terminal_)
-      Fail("the terminal pane is not the end of what was received");
+    Expect(ui.TerminalText.Text() == terminal_,
+           "the terminal pane is not the end of what was received");
 
     // Field texts are only what a parser, a view or the engineer may write.
     Field(ui.OpStateText, OneOf(ui.OpStateText.Text(), {"Acquisition", "Ranging", "Locked", "??"}));
-    const std::string& rssi = ui.RssiText.Text();
+    const std::string &rssi = ui.RssiText.Text(), &temperature = ui.TemperatureText.Text(),
+                      &sfdLoss = ui.SfdLossText.Text(), &sfd = ui.SfdText.Text();
     Field(ui.RssiText, IsNumberText(rssi, 0, 255) || rssi == "0" || rssi == "??");
-    const std::string& temperature = ui.TemperatureText.Text();
     Field(ui.TemperatureText,
-          IsNumberText(temperature, -32768, 32767) || temperature.empty() || temperature == "??");
-    const std::string& sfdLoss = ui.SfdLossText.Text();
-    Field(ui.SfdLossText,
-          IsNumberText(sfdLoss, -32768, 32767) || sfdLoss.empty() || sfdLoss == "??");
+          IsNumberText(temperature, -32768, 32767) || OneOf(temperature, {"", "??"}));
+    Field(ui.SfdLossText, IsNumberText(sfdLoss, -32768, 32767) || OneOf(sfdLoss, {"", "??"}));
     for (const TextBox* hook : {&ui.Line1Hook, &ui.Line2Hook})
       Field(*hook, OneOf(hook->Text(), {"ON HOOK", "OFF HOOK", ""}));
     for (const TextBox* ring : {&ui.Line1Ring, &ui.Line2Ring})
       Field(*ring, OneOf(ring->Text(), {"RING ON", "RING OFF", ""}));
     for (const TextBox* radio : {&ui.FrequencyText, &ui.CdmaText, &ui.TimeSlotText})
       Field(*radio, OneOf(radio->Text(), {" 0", " 1", " 2", " 3", "??", ""}));
-    const std::string& sfd = ui.SfdText.Text();
-    Field(ui.SfdText, AllDigits(sfd) || (sfd.size() > 1 && sfd[0] == '-' && AllDigits(sfd, 1) &&
-                                         sfd.size() <= 11));
+    const std::size_t digitsFrom =
+        !sfd.empty() && sfd[0] == '-' && sfd.size() > 1 && sfd.size() <= 11;
+    Field(ui.SfdText, sfd.find_first_not_of("0123456789", digitsFrom) == std::string::npos);
     Field(ui.BattVoltText, OneOf(ui.BattVoltText.Text(), {"", "??"}));
     static const char* const kProgramNames[] = {"UNKNOWN", "BOOT LOADER", "LINE CARD APP",
                                                 "CPE APP"};
-    if (s.ProgramType < 0 || s.ProgramType > 3)
-      Fail("ProgramType is " + std::to_string(s.ProgramType));
-    if (ui.ProgramText.Text() != kProgramNames[s.ProgramType])
-      Fail("ProgramText says \"" + ui.ProgramText.Text() + "\" for program type " +
-           std::to_string(s.ProgramType));
+    Expect(s.ProgramType >= 0 && s.ProgramType <= 3 &&
+               ui.ProgramText.Text() == kProgramNames[s.ProgramType],
+           "ProgramText says \"" + ui.ProgramText.Text() + "\" for program type " +
+               std::to_string(s.ProgramType));
     Colour(ui.OpStateText, OpStateText_Change);
     Colour(ui.RssiText, RssiText_Change);
     Colour(ui.SfdLossText, SfdLossText_Change);
     Colour(ui.TemperatureText, TemperatureText_Change);
-    if (s.SelectedCpe > 3) Fail("SelectedCpe is " + std::to_string(s.SelectedCpe));
+    Expect(s.SelectedCpe <= 3, "SelectedCpe is " + std::to_string(s.SelectedCpe));
 
     // The view matches the program type.
-    const bool app = s.ProgramType >= ProgramType::LineCardApp;
-    if (ui.DownloadButton.Visible() != (s.ProgramType != ProgramType::Unknown))
-      Fail("DownloadButton shown in the wrong view");
-    if (ui.CommandLineText.Locked() != (s.ProgramType == ProgramType::Unknown))
-      Fail("CommandLineText locked in the wrong view");
-    if (ui.SfdText.Visible() != app) Fail("SfdText shown in the wrong view");
-    if (ui.CpeSelect.Visible() != (s.ProgramType == ProgramType::LineCardApp))
-      Fail("CpeSelect shown in the wrong view");
-    if (!app && (s.SfdWritePending || s.GenericWritePending || s.V35WritePending))
-      Fail("an EEPROM write is queued outside an application");
-    if (s.ProgramType == ProgramType::Unknown && s.CommandLinePending)
-      Fail("a command line is queued while the program is unknown");
+    const bool app = s.ProgramType >= ProgramType::LineCardApp,
+               unknown = s.ProgramType == ProgramType::Unknown;
+    Expect(ui.DownloadButton.Visible() == !unknown, "DownloadButton shown in the wrong view");
+    Expect(ui.CommandLineText.Locked() == unknown, "CommandLineText locked in the wrong view");
+    Expect(ui.SfdText.Visible() == app, "SfdText shown in the wrong view");
+    Expect(ui.CpeSelect.Visible() == (s.ProgramType == ProgramType::LineCardApp),
+           "CpeSelect shown in the wrong view");
+    Expect(app || !(s.SfdWritePending || s.GenericWritePending || s.V35WritePending),
+           "an EEPROM write is queued outside an application");
+    Expect(!unknown || !s.CommandLinePending,
+           "a command line is queued while the program is unknown");
 
     // Port and port list.
-    if (s.PortListIndex != ui.CommPortSelect.ListIndex())
-      Fail("PortListIndex " + std::to_string(s.PortListIndex) + " but the list shows " +
-           std::to_string(ui.CommPortSelect.ListIndex()));
-    if (port.IsOpen() && s.PortListIndex <= 0) Fail("a port is open while DISCONNECT is chosen");
-    if (port.closedPollWrites != 0) Fail("the poll cycle wrote to a closed port");
+    Expect(s.PortListIndex == ui.CommPortSelect.ListIndex(),
+           "PortListIndex " + std::to_string(s.PortListIndex) + " but the list shows " +
+               std::to_string(ui.CommPortSelect.ListIndex()));
+    Expect(!port.IsOpen() || s.PortListIndex > 0, "a port is open while DISCONNECT is chosen");
+    Expect(port.closedPollWrites == 0, "the poll cycle wrote to a closed port");
 
     // Files: the log file while logging, the program file only while it is being sent.
-    if (!s.Downloading && s.DownloadFile != 0) Fail("DownloadFile stays set after the download");
-    const int logFiles = s.LoggingActive ? 1 : 0;
-    const int programFiles = s.DownloadFile != 0 ? 1 : 0;
-    if (files.OpenCount() != logFiles + programFiles)
-      Fail(std::to_string(files.OpenCount()) + " files open, expected " +
-           std::to_string(logFiles + programFiles));
-    if (s.LoggingActive != (ui.LoggingButton.Caption() == "Stop Logging"))
-      Fail("LoggingButton caption \"" + ui.LoggingButton.Caption() + "\"");
+    Expect(s.Downloading || s.DownloadFile == 0, "DownloadFile stays set after the download");
+    const int open = (s.LoggingActive ? 1 : 0) + (s.DownloadFile != 0 ? 1 : 0);
+    Expect(files.OpenCount() == open,
+           std::to_string(files.OpenCount()) + " files open, expected " + std::to_string(open));
+    Expect(s.LoggingActive == (ui.LoggingButton.Caption() == "Stop Logging"),
+           "LoggingButton caption");
     // The log holds exactly what was received while logging was on.
     for (const auto& [path, bytes] : expectedLog_)
-      if (files.disk[path].bytes != bytes)
-        Fail("log file " + path + " holds " + std::to_string(files.disk[path].bytes.size()) +
-             " bytes, expected " + std::to_string(bytes.size()));
+      Expect(files.disk[path].bytes == bytes,
+             "log file " + path + " holds " + std::to_string(files.disk[path].bytes.size()) +
+                 " bytes, expected " + std::to_string(bytes.size()));
 
     // Download layout and timers.
     const bool dl = s.Downloading;
-    if (ui.DownloadStatus.Visible() != dl) Fail("DownloadStatus visibility");
-    if (ui.DownloadProgress.Visible() != dl) Fail("DownloadProgress visibility");
-    if (ui.OpConfig.Visible() == dl) Fail("OpConfig visibility");
-    if (ui.CommPortSelect.Locked() != dl) Fail("CommPortSelect lock");
-    if (transmitTimer.Enabled() == dl) Fail("TransmitTimer enabled while downloading, or stopped");
-    if (downloadTimer.Enabled() && !dl) Fail("DownloadTimer runs with no download");
-    if (ui.DownloadButton.Caption() != (dl ? "Abort Download" : "Program Download"))
-      Fail("DownloadButton caption \"" + ui.DownloadButton.Caption() + "\"");
-    if (dl) {
-      if (s.ProgramType != ProgramType::BootLoader) Fail("a download outside the boot loader view");
-      if (s.DownloadStage < 0 || s.DownloadStage > 2) Fail("DownloadStage out of range");
-      if (s.DownloadStage < 2 && !downloadTimer.Enabled()) Fail("handshake without a watchdog");
-      if (s.ResponseLine.size() > 4096)
-        Fail("the handshake keeps " + std::to_string(s.ResponseLine.size()) + " characters");
-      if (s.DownloadStage == 2 && s.DownloadFile == 0) Fail("sending without a program file");
-      const float p = ui.DownloadProgress.Value();
-      if (!(p >= 0 && p <= 100)) Fail("progress out of range");
-      // What went to the port is the start of the file, and all of it once flashing began.
-      if (s.DownloadStage == 2) {
-        const std::string& file = files.disk[c.programFile.fileName].bytes;
-        if (sent_.size() > file.size() || file.compare(0, sent_.size(), sent_) != 0)
-          Fail("the port got bytes that are not the program file's, in order");
-        if (downloadTimer.Enabled() && sent_ != file)
-          Fail("flashing began after " + std::to_string(sent_.size()) + " of " +
-               std::to_string(file.size()) + " bytes");
-      }
-    }
+    Expect(ui.DownloadStatus.Visible() == dl && ui.DownloadProgress.Visible() == dl &&
+               ui.OpConfig.Visible() != dl && ui.CommPortSelect.Locked() == dl,
+           "the window's download layout does not match the download");
+    Expect(transmitTimer.Enabled() != dl, "TransmitTimer enabled while downloading, or stopped");
+    Expect(dl || !downloadTimer.Enabled(), "DownloadTimer runs with no download");
+    Expect(ui.DownloadButton.Caption() == (dl ? "Abort Download" : "Program Download"),
+           "DownloadButton caption \"" + ui.DownloadButton.Caption() + "\"");
+    if (!dl) return;
+    Expect(s.ProgramType == ProgramType::BootLoader, "a download outside the boot loader view");
+    Expect(s.DownloadStage >= 0 && s.DownloadStage <= 2, "DownloadStage out of range");
+    Expect(s.DownloadStage == 2 || downloadTimer.Enabled(), "handshake without a watchdog");
+    Expect(s.ResponseLine.size() <= 4096,
+           "the handshake keeps " + std::to_string(s.ResponseLine.size()) + " characters");
+    const float p = ui.DownloadProgress.Value();
+    Expect(p >= 0 && p <= 100, "progress out of range");
+    if (s.DownloadStage != 2) return;
+    // What went to the port is the start of the file, and all of it once flashing began.
+    Expect(s.DownloadFile != 0, "sending without a program file");
+    const std::string& file = files.disk[c.programFile.fileName].bytes;
+    Expect(sent_.size() <= file.size() && file.compare(0, sent_.size(), sent_) == 0,
+           "the port got bytes that are not the program file's, in order");
+    Expect(!downloadTimer.Enabled() || sent_ == file, "flashing began after " +
+                                                          std::to_string(sent_.size()) + " of " +
+                                                          std::to_string(file.size()) + " bytes");
   }
 
   void CheckUnloaded() {
-    if (!windowClosed_) Fail("unloaded without closing the window");
-    if (port.IsOpen()) Fail("the port stays open after the window was unloaded");
+    Expect(windowClosed_, "unloaded without closing the window");
+    Expect(!port.IsOpen(), "the port stays open after the window was unloaded");
     // Unloaded from pending events in the middle of a handler (the download's handshake or send
     // step), that handler still finishes, and may open the program file or start the download
     // timer again; the program ends right afterwards, which closes and stops everything.
     if (unloadedInsideHandler_) return;
-    if (files.OpenCount() != 0) Fail("files stay open after the window was unloaded");
-    if (transmitTimer.Enabled() || downloadTimer.Enabled())
-      Fail("a timer runs after the window was unloaded");
+    Expect(files.OpenCount() == 0, "files stay open after the window was unloaded");
+    Expect(!transmitTimer.Enabled() && !downloadTimer.Enabled(),
+           "a timer runs after the window was unloaded");
   }
 
   FuzzedDataProvider& in_;
-  std::string stepName_ = "set-up";
-  std::string rxBefore_;
-  std::string splitFed_;
-  std::string terminal_;
-  std::string logPath_;
+  std::string stepName_ = "set-up", rxBefore_, splitFed_, terminal_, logPath_, sent_;
   std::map<std::string, std::string> expectedLog_;
-  std::string sent_;
   unsigned sentRun_ = 0;
-  int programFiles_ = 0;
-  int modalArmed_ = 0;
-  int modalDepth_ = 0;
-  int modal_ = 0;  // modal boxes up
-  bool windowClosed_ = false;
-  bool unloadedInsideHandler_ = false;
+  int programFiles_ = 0, modalArmed_ = 0, modalDepth_ = 0, modal_ = 0;  // modal_: boxes up
+  bool windowClosed_ = false, unloadedInsideHandler_ = false;
   // VELMORA_FUZZ_TRACE=1 lists the steps as they run, for reading a crashing input.
   const bool trace_ = std::getenv("VELMORA_FUZZ_TRACE") != nullptr;
 };
@@ -758,7 +636,6 @@ class Harness {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider in(data, size);
-  Harness harness(in);
-  harness.Run();
+  Harness(in).Run();
   return 0;
 }

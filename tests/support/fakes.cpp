@@ -37,40 +37,35 @@ bool FakeSerialPort::Output(const std::string& bytes) {
   return true;
 }
 
-std::string FakeSerialPort::Input() { return std::exchange(input_, {}); }
+std::string FakeSerialPort::Input() {
+  return std::exchange(input_, {});
+}
 
 std::string FakeSerialPort::DeviceName(int port) const {
   const auto it = ports_.find(port);
   return it == ports_.end() ? std::string{} : it->second.device;
 }
 
-void FakeSerialPort::Feed(const std::string& bytes) {
-  if (!open_) return;
-  input_ += bytes;
-  event_ = CommEvent::Receive;
+void FakeSerialPort::Raise(CommEvent e) {
+  event_ = e;
   if (onComm) onComm();
   event_ = CommEvent::None;
 }
 
-void FakeSerialPort::RaiseSend() {
+void FakeSerialPort::Feed(const std::string& bytes) {
   if (!open_) return;
-  event_ = CommEvent::Send;
-  if (onComm) onComm();
-  event_ = CommEvent::None;
+  input_ += bytes;
+  Raise(CommEvent::Receive);
+}
+
+void FakeSerialPort::RaiseSend() {
+  if (open_) Raise(CommEvent::Send);
 }
 
 void FakeSerialPort::Lose(const std::string& description) {
   if (!open_) return;
-  open_ = false;
-  ++closes;
-  threshold_ = 0;
+  Close();
   if (onLost) onLost(description);
-}
-
-std::string FakeSerialPort::Written() const {
-  std::string all;
-  for (const auto& w : writes) all += w;
-  return all;
 }
 
 FakeTimer::FakeTimer(FakeClock* clock) : clock_(clock) {
@@ -156,8 +151,12 @@ FileError FakeFiles::Write(std::int16_t number, std::string_view bytes) {
   return {};
 }
 
-void FakeFiles::Close(std::int16_t number) { open_.erase(number); }
-void FakeFiles::CloseAll() { open_.clear(); }
+void FakeFiles::Close(std::int16_t number) {
+  open_.erase(number);
+}
+void FakeFiles::CloseAll() {
+  open_.clear();
+}
 
 std::optional<ChosenFile> FakeFileChooser::ShowOpen(const OpenFileRequest& request) {
   requests.push_back(request);
@@ -179,6 +178,41 @@ void FakeEventPump::ProcessEvents() {
     auto events = std::exchange(pendingEvents, nullptr);
     events();
   }
+}
+
+std::string IntelHex(std::size_t length) {
+  std::string hex;
+  unsigned address = 0;
+  const auto record = [&](unsigned n) {
+    const unsigned char head[] = {static_cast<unsigned char>(n),
+                                  static_cast<unsigned char>(address >> 8),
+                                  static_cast<unsigned char>(address), 0};
+    std::string bytes(reinterpret_cast<const char*>(head), 4);
+    for (unsigned i = 0; i < n; ++i) bytes += static_cast<char>((address + i) * 7 % 256);
+    unsigned sum = 0;
+    hex += ':';
+    for (unsigned char b : bytes) {
+      sum += b;
+      hex += "0123456789ABCDEF"[b >> 4];
+      hex += "0123456789ABCDEF"[b & 15];
+    }
+    hex += "0123456789ABCDEF"[(-sum >> 4) & 15];
+    hex += "0123456789ABCDEF"[-sum & 15];
+    hex += "\r\n";
+    address += n;
+  };
+  // Each record takes 13 + 2n characters; the last one or two make the length exact.
+  for (long rest = static_cast<long>(length) - 13; rest >= 13;
+       rest = long(length - hex.size()) - 13) {
+    if (rest % 2 == 1 && rest <= 523) {
+      record(static_cast<unsigned>(rest - 13) / 2);
+    } else if (rest >= 26) {
+      record(static_cast<unsigned>(std::min<long>(16, (rest - 26) / 2)));
+    } else {
+      break;
+    }
+  }
+  return hex + ":00000001FF\r\n";
 }
 
 }  // namespace velmora::testing

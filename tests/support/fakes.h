@@ -47,7 +47,6 @@ class FakeSerialPort : public SerialPort {
 
   // Each successful Output is one entry; nothing is recorded for a closed port.
   std::vector<std::string> writes;
-  std::string Written() const;
   int opens = 0;
   int closes = 0;
   // Runs inside Output, after the write was recorded (to raise events in the middle).
@@ -64,6 +63,7 @@ class FakeSerialPort : public SerialPort {
   int threshold_ = 0;
   CommEvent event_ = CommEvent::None;
   std::string input_;
+  void Raise(CommEvent e);
 };
 
 class FakeClock;
@@ -145,12 +145,15 @@ class FakeMessageBox : public MessageBox {
 class FakeEventPump : public EventPump {
  public:
   void ProcessEvents() override;
-  void ScheduleDeferred() override { ++deferredRequests; }
+  void ScheduleDeferred() override {}
   // What happens while pending events run: a click, a receive event, ...
   std::function<void()> pendingEvents;
   int processed = 0;
-  int deferredRequests = 0;
 };
+
+// A valid Intel HEX program of exactly `length` characters (39 or more; shorter gives the end
+// record alone): data records of up to 16 bytes with right checksums, then the end record.
+std::string IntelHex(std::size_t length);
 
 // A whole platform of fakes, and the console on it.
 struct FakePlatform {

@@ -1,0 +1,341 @@
+// The window around the card: start-up and shut-down, the four program views, the port list,
+// the receive path and logging.
+#include <gtest/gtest.h>
+
+#include "serial/port_table.h"
+#include "support/console_fixture.h"
+
+namespace velmora::testing {
+namespace {
+
+using A = FakeSerialPort::Availability;
+const std::string kLine = "Line Card Application Initialized\n",
+                  kCpe = "CPE Application Initialized\n";
+
+TEST_F(ConsoleTest, StartUpListsThePortsAndLeavesAnIdleConsole) {
+  fake.port.SetPort(1, A::Free, "/dev/ttyUSB0");
+  fake.port.SetPort(2, A::Busy);
+  fake.port.SetPort(3, A::Free);
+  fake.port.SetPort(5, A::Missing);
+  Form_Load(c);
+  std::string items;
+  for (const auto& item : ui.CommPortSelect.Items())
+    items += item.text + "=" + std::to_string(item.data) + ":" + item.toolTip + " ";
+  EXPECT_EQ(items, "DISCONNECT=0: COM1=1:/dev/ttyUSB0 COM2=2:/dev/fake2 COM3=3:/dev/fake3 ");
+  EXPECT_EQ(Look("CommPortSelect Program DownloadStatus.Visible DownloadProgress.Visible "
+                 "SfdButton.Enabled GenericButton.Enabled V35Button.Enabled OpStateText.Colour "
+                 "RssiText.Colour SfdLossText.Colour TemperatureText.Colour LoggingButton"),
+            "-1|UNKNOWN|0|0|0|0|0|red|red|red|red|Activate Logging");
+  // The terminal pane is a read-only, multi-line, fixed-font field; so is the command line's font.
+  EXPECT_TRUE(ui.TerminalText.MultiLine() && ui.TerminalText.FixedFont() &&
+              ui.TerminalText.Locked() && !ui.CommandLineText.MultiLine() &&
+              ui.CommandLineText.FixedFont());
+  EXPECT_EQ(std::to_string(fake.port.opens) + std::to_string(fake.port.closes) +
+                std::to_string(fake.port.IsOpen()) + std::to_string(fake.transmitTimer.Enabled()) +
+                std::to_string(fake.transmitTimer.Interval()) +
+                std::to_string(fake.downloadTimer.Enabled()) + std::to_string(s.LoggingActive) +
+                std::to_string(s.PortListIndex),
+            "220110000-1");
+  // Closing the window: once, sending nothing, closing the files it holds.
+  int closed = 0;
+  c.closeWindow = [&closed] { ++closed; };
+  fake.files.OpenForAppend(fake.files.FreeFile(), "/tmp/log.txt");
+  ui.CommPortSelect.UserChoose(1);
+  fake.downloadTimer.SetEnabled(true);
+  ui.ExitButton.UserClick();
+  UnloadMainWindow(c);
+  EXPECT_EQ(std::to_string(fake.files.OpenCount()) + std::to_string(fake.port.IsOpen()) +
+                std::to_string(fake.port.closes) + std::to_string(fake.transmitTimer.Enabled()) +
+                std::to_string(fake.downloadTimer.Enabled()) +
+                std::to_string(fake.port.writes.size()) + std::to_string(closed),
+            "0030001");
+}
+
+TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
+  const std::string settings =
+      "SfdText.Visible V35Select.Visible GenericSelect.Visible BattVoltText.Visible "
+      "TemperatureText.Visible OpStateText.Visible RssiText.Visible Line2Ring.Visible "
+      "CpeSelect.Visible DownloadButton.Visible FirmwareText.Visible";
+  const struct {
+    std::string script, look, shown;
+    // clang-format off
+  } rows[] = {
+      {"", "Program ProgramText.Colour " + settings, "UNKNOWN|red|0|0|0|0|0|0|0|0|0|0|0"},
+      {"Maximum CPU%", "Program ProgramText.Colour " + settings,
+       "BOOT LOADER|yellow|0|0|0|0|0|0|0|0|0|1|1"},
+      {kLine, "Program ProgramText.Colour " + settings,
+       "LINE CARD APP|green|1|1|1|1|1|1|1|1|1|1|1"},
+      {kCpe, "Program " + settings, "CPE APP|1|1|1|1|1|1|1|1|0|1|1"},
+      {kLine,
+       "GenericLabel GenericButton GenericSelect V35Select SfdButton.Enabled "
+       "GenericButton.Enabled V35Button.Enabled",
+       "Telephony:|Update Telephony|-1|-1|0|0|0"},
+      {kLine + "0004: 06\n0005: 01\nBoot Loader Initialized\n" + kCpe,
+       "GenericLabel GenericButton GenericSelect V35Select", "Range:|Update Range|-1|-1"},
+      {kLine +
+           "@choose GenericSelect 3\n@choose V35Select 1\n@edit SfdText 12\nBoot Loader "
+           "Initialized\n" +
+           kLine,
+       "GenericSelect V35Select SfdText GenericButton.Enabled V35Button.Enabled SfdButton.Enabled",
+       "-1|-1||0|0|0"},
+      // The boot loader keeps what was read; only the applications empty the SFD field.
+      {kCpe + "    Version:  Boot Loader 2.04\ntemperature: 0019\n@edit SfdText 12\n"
+              "@edit CommandLineText versions\nBoot Loader Initialized",
+       "BootLoaderText TemperatureText OpStateText SfdText SfdButton.Enabled CommandLineText "
+       "CommandLineButton.Enabled",
+       "Boot Loader 2.04| 25|Acquisition|12|1|versions|1"},
+      // Unknown again: everything the card told is forgotten.
+      {kLine + "    Version:  Boot Loader 2.04\nFF12: 2D\ntemperature: 0019\nop_status: 02020202\n"
+               "FF28: 1A 1A 1A 1A\nhook_state: 0000\nring_state: 0101010101010101\n@cpe 2\n"
+               "@edit CommandLineText versions\n@choose CommPortSelect 0",
+       "BootLoaderText FrequencyText BattVoltText BattVoltText.Colour TemperatureText OpStateText "
+       "RssiText SfdLossText Line1Hook Line1Ring CpeSelect CommandLineText "
+       "CommandLineButton.Enabled",
+       "???|??|??|red||Acquisition|0||ON HOOK|RING OFF|0||0"},
+      // The line card's view starts every CPE's record afresh.
+      {kLine + "@cpe 2\nop_status: 00000200\nFF28: 00 00 1A\nBoot Loader Initialized\n" + kLine,
+       "Cpe2 CpeSelect OpStateText",
+       "Acquisition|0||ON HOOK|RING OFF|ON HOOK|RING OFF|2|Acquisition"}
+  };
+  // clang-format on
+  for (const auto& r : rows) {
+    ui.CommPortSelect.UserChoose(0);
+    ui.CommPortSelect.UserChoose(1);
+    Script(r.script);
+    EXPECT_EQ(Look(r.look), r.shown) << r.script;
+  }
+}
+
+TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
+  fake.port.SetPort(1, A::Free);
+  fake.port.SetPort(2, A::Busy);
+  fake.port.SetPort(3, A::Free);
+  fake.port.SetPort(4, A::Free);
+  Form_Load(c);
+  fake.port.SetPort(4, A::Missing);
+  const struct {
+    std::string script, look;  // CommPortSelect, Program, then the port's number and state
+    std::string shown, box;
+    // clang-format off
+  } rows[] = {
+      {"@choose CommPortSelect 0", "", "0|UNKNOWN closed", ""},
+      {"@choose CommPortSelect 1\n" + kCpe + "@raw CPE Appl", "", "1|CPE APP 1 open", ""},
+      {"@choose CommPortSelect 1", "", "1|CPE APP 1 open", ""},
+      {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "", "3|UNKNOWN 3 open", ""},
+      {"@choose CommPortSelect 2", "", "0|UNKNOWN closed",
+       "Permission error while locking the device"},
+      {"@choose CommPortSelect 4", "", "0|UNKNOWN closed", "No such file or directory"},
+  };
+  // clang-format on
+  for (const auto& r : rows) {
+    fake.messages.shown.clear();
+    Script(r.script);
+    EXPECT_EQ(
+        Look("CommPortSelect Program") +
+            (fake.port.IsOpen() ? " " + std::to_string(fake.port.CommPort()) + " open" : " closed"),
+        r.shown)
+        << r.script;
+    EXPECT_EQ(s.PortListIndex, ui.CommPortSelect.ListIndex()) << r.script;
+    EXPECT_EQ(fake.messages.shown,
+              r.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.box})
+        << r.script;
+  }
+  fake.port.SetPort(2, A::Free);
+  Script("@choose CommPortSelect 2");
+  EXPECT_EQ(fake.port.CommPort(), 2);
+  EXPECT_TRUE(fake.port.IsOpen());
+}
+
+TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
+  std::vector<SystemPort> system = {
+      {"/dev/ttyS0", false}, {"/dev/ttyACM0", true}, {"/dev/ttyUSB0", true}};
+  for (int i = 1; i < 9; ++i) system.push_back({"/dev/ttyS" + std::to_string(i), false});
+  const struct {
+    std::optional<std::string> text;
+    PortTable table;
+    // clang-format off
+  } rows[] = {
+      {"COM1=/dev/ttyUSB0, COM3 = /tmp/card", {{1, "/dev/ttyUSB0"}, {3, "/tmp/card"}}}, {"", {}},
+      {"COM0=/a,COM9=/b,COMx=/c,COM2,COM4=,=/d,COM5=/e,COM5=/f,com8=/g", {{5, "/e"}, {8, "/g"}}},
+      {std::nullopt,
+       {{1, "/dev/ttyACM0"},
+      {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"}, {4, "/dev/ttyS1"}, {5, "/dev/ttyS2"},
+      {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"},
+        {8, "/dev/ttyS5"}}}
+  };
+  // clang-format on
+  for (const auto& r : rows)
+    EXPECT_EQ(ChoosePortTable(r.text, system), r.table) << r.text.value_or("system");
+}
+
+TEST_F(ConnectedConsoleTest, ReceivedTextIsShownCutIntoLinesAndHandledInOrder) {
+  const std::string transcript =
+      "\r\nMaximum CPU%\r\n    Version:  Boot 1.2\r\ncpe_reset #\r\n    Version:  FPGA A\rB\nC\r\n"
+      "\r\n\r\n    Version:  Line 4.5\r\n    Version:  partial";
+  for (std::size_t piece : {transcript.size(), std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+    ui.CommPortSelect.UserChoose(0);
+    ui.CommPortSelect.UserChoose(1);
+    ui.TerminalText.SetText("");
+    for (std::size_t at = 0; at < transcript.size(); at += piece)
+      fake.port.Feed(transcript.substr(at, piece));
+    EXPECT_EQ(Look("Program BootLoaderText FirmwareText ApplicationText"),
+              "LINE CARD APP|Boot 1.2|FPGA A\rB\nC|Line 4.5")
+        << piece;
+    EXPECT_EQ(s.RxBuffer, "    Version:  partial") << piece;
+    EXPECT_EQ(ui.TerminalText.Text(), transcript) << piece;
+  }
+  // The pane keeps the newest 10000 characters; an unterminated line its last 4096.
+  std::string all = ui.TerminalText.Text();
+  for (std::size_t n : {std::size_t{9000}, std::size_t{1}, std::size_t{10001}, std::size_t{3}}) {
+    const std::string batch(n, static_cast<char>('a' + n % 26));
+    fake.port.Feed(batch);
+    all += batch;
+    EXPECT_EQ(ui.TerminalText.Text(), all.substr(all.size() > 10000 ? all.size() - 10000 : 0)) << n;
+  }
+  Script("@raw " + std::string(4093, 'x') + "\n    Version:  Boot 7\n@raw Maximum");
+  EXPECT_EQ(ui.BootLoaderText.Text(), std::string(4082, 'x') + "    Version:  Boot 7");
+  EXPECT_EQ(s.RxBuffer, "Maximum");
+}
+
+TEST_F(ConnectedConsoleTest, LostPortGivesOneWarningLaterAndReturnsToDisconnect) {
+  Script(kLine + "@tick 28\n@raw Line Card Appl");
+  fake.port.writes.clear();
+  // The adapter goes in the middle of a tick's writes.
+  fake.port.onOutput = [this](const std::string&) { fake.port.Lose("Device disconnected"); };
+  Script("@tick 1");
+  fake.port.onOutput = nullptr;
+  EXPECT_EQ(fake.port.writes, std::vector<std::string>{"ree 0\r\n"});
+  EXPECT_TRUE(fake.messages.shown.empty());  // nothing inside the port's own call
+  Script("@tick 20\n@deferred\n@deferred");
+  EXPECT_EQ(fake.messages.shown, std::vector<std::string>{"Device disconnected"});
+  EXPECT_EQ(Look("CommPortSelect Program OpStateText.Visible") + std::to_string(s.PortListIndex) +
+                std::to_string(fake.transmitTimer.Enabled()),
+            "0|UNKNOWN|001");
+  // A port chosen again before the warning came stays open.
+  Script(
+      "@choose CommPortSelect 1\n@lose\n@choose CommPortSelect 0\n@choose CommPortSelect "
+      "1\n@deferred");
+  EXPECT_EQ(Look("CommPortSelect") + std::to_string(fake.port.IsOpen()), "11");
+  // The same port again: the stale half line is gone, and "cpu" resumes.
+  Script(
+      "@choose CommPortSelect 0\n@tick 20\n@choose CommPortSelect 1\n@raw Line Card "
+      "Appl\n@lose\n@deferred");
+  EXPECT_EQ(Ticks(20), std::vector<std::string>{});
+  Script("@choose CommPortSelect 1\n@raw ication Initialized\r\n");
+  EXPECT_EQ(Look("Program"), "UNKNOWN");
+  EXPECT_EQ(Ticks(10), std::vector<std::string>{"cpu\r\n"});
+}
+
+class LoggingTest : public ConnectedConsoleTest {
+ protected:
+  void StartLogging(const std::string& path = "/l/card.txt") {
+    fake.chooser.answers.push_back(ChosenFile{path, "card.txt"});
+    ui.LoggingButton.UserClick();
+  }
+  std::string& Log() { return fake.files.disk["/l/card.txt"].bytes; }
+};
+
+TEST_F(LoggingTest, LogHoldsExactlyTheBytesReceivedWhileOnBehindWhatTheFileHeld) {
+  Log() = "old ";
+  StartLogging();
+  const OpenFileRequest& r = fake.chooser.requests.at(0);
+  EXPECT_EQ(r.title + "|" + r.filters.at(0).description + "|" + r.filters.at(0).pattern + "|" +
+                std::to_string(r.mustExist) + std::to_string(r.refuseReadOnly),
+            "Select Logging File|Text File (*.txt)|*.txt|01");
+  const std::string raw("a\r\n\0b\xff\r", 7);
+  Script(kCpe);
+  fake.port.Feed(raw);
+  Script("@edit CommandLineText versions\n@click CommandLineButton\n@tick 30");
+  EXPECT_EQ(Look("LoggingButton"), "Stop Logging");
+  ui.LoggingButton.UserClick();
+  Script("unlogged\n@click LoggingButton");  // cancelled: stays off
+  StartLogging();
+  Receive("second");
+  EXPECT_EQ(Log(), "old " + kCpe.substr(0, kCpe.size() - 1) + "\r\n" + raw + "second\r\n");
+  std::string debug;
+  for (const auto& w : fake.port.writes)
+    if (w.rfind("debug", 0) == 0) debug += w.substr(0, w.size() - 2) + ",";
+  EXPECT_EQ(debug, "debug 80,debug 0,debug 80,");
+}
+
+TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
+  fake.files.disk["/l/locked.txt"] = {"kept", false, true};
+  fake.files.disk["/l/readonly.txt"] = {"kept", true, false};
+  const struct {
+    std::string path, box;
+  } rows[] = {{"/l/locked.txt", "The process cannot access the file because it is being used"},
+              {"/l/readonly.txt", "Permission denied"}};
+  for (const auto& r : rows) {
+    fake.messages.shown.clear();
+    StartLogging(r.path);
+    Receive("more");
+    EXPECT_EQ(fake.messages.shown, std::vector<std::string>{r.box});
+    EXPECT_EQ(fake.files.disk[r.path].bytes + Look("LoggingButton") +
+                  std::to_string(fake.files.OpenCount()),
+              "keptActivate Logging0");
+  }
+  EXPECT_TRUE(fake.port.writes.empty());
+  // A full disk stops logging at once; the box comes later, once.
+  StartLogging();
+  Receive("one");
+  fake.files.disk["/l/card.txt"].full = true;
+  fake.messages.shown.clear();
+  Receive("two");
+  EXPECT_TRUE(fake.messages.shown.empty());
+  Script("three\n@deferred\n@deferred");
+  EXPECT_EQ(fake.messages.shown,
+            std::vector<std::string>{"Logging stopped: No space left on device"});
+  EXPECT_EQ(Log() + Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
+                std::to_string(s.LoggingActive),
+            "one\r\nActivate Logging00");
+  EXPECT_EQ(fake.port.writes, (std::vector<std::string>{"debug 80\r\n", "debug 0\r\n"}));
+}
+
+TEST_F(LoggingTest, ClosingTheWindowLeavesACompleteClosedLog) {
+  StartLogging();
+  Receive("last words");
+  fake.port.writes.clear();
+  ui.ExitButton.UserClick();
+  EXPECT_EQ(Log() + std::to_string(fake.files.OpenCount()) + std::to_string(fake.port.IsOpen()) +
+                std::to_string(fake.port.writes.size()),
+            "last words\r\n000");
+}
+
+TEST_F(LoggingTest, DuringADownloadTheLogKeepsArrivalOrderAndNothingCutsIntoTheProgram) {
+  Receive("Line Card Application Initialized");
+  StartLogging();
+  fake.files.disk["/p/prog.hex"] = {IntelHex(5000)};
+  fake.chooser.answers.push_back(ChosenFile{"/p/prog.hex", "prog.hex"});
+  ui.DownloadButton.UserClick();
+  fake.port.writes.clear();
+  // The card goes on talking while the handshake lets pending events run.
+  fake.pump.pendingEvents = [this] { Receive("flash erased"); };
+  Script("@raw Boot Loa\n@raw der Ready\nBoot Loader Stopped");
+  EXPECT_EQ(Log(), "Boot Loader ReadyBoot Loader Stopped\r\nflash erased\r\n");
+  // Stopping, starting and losing the log writes nothing between the program's blocks.
+  Script("@click LoggingButton\n@send");
+  StartLogging();
+  Script("@send");
+  fake.files.disk["/l/card.txt"].full = true;
+  Script("echo\n@send\n@send");
+  std::string sent;
+  for (const auto& w : fake.port.writes) sent += w;
+  EXPECT_EQ(sent, "stop\r\n" + fake.files.disk["/p/prog.hex"].bytes);
+  EXPECT_FALSE(s.LoggingActive);
+}
+
+TEST_F(ConsoleTest, LoggingWorksWithNoPortOpen) {
+  Form_Load(c);
+  fake.chooser.answers.push_back(ChosenFile{"/l/card.txt", "card.txt"});
+  Script("@click LoggingButton");
+  EXPECT_EQ(Look("LoggingButton"), "Stop Logging");
+  Script("@click LoggingButton");
+  EXPECT_EQ(Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
+                std::to_string(fake.messages.shown.size()) + std::to_string(fake.port.closes),
+            "Activate Logging000");
+  Form_Unload(c);
+  EXPECT_EQ(fake.port.closes, 0);
+}
+
+}  // namespace
+}  // namespace velmora::testing
