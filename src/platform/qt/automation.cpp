@@ -111,7 +111,11 @@ QString Automation::Get(const QString& name, const QString& property, bool* ok) 
   if (property == "enabled") return w->isEnabled() ? "1" : "0";
   if (property == "color") return w->palette().color(QPalette::Base).name();
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
-    if (property == "text") return e->text();
+    // A value cut to fit is read whole.
+    if (property == "text")
+      return e->isReadOnly() && e->property("wholeText").isValid()
+                 ? e->property("wholeText").toString()
+                 : e->text();
     if (property == "readonly") return e->isReadOnly() ? "1" : "0";
   }
   if (auto* t = qobject_cast<QPlainTextEdit*>(w); t && property == "text") return t->toPlainText();

@@ -1,0 +1,174 @@
+// The window as an engineer and a screen reader meet it, in each of the four program views.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyleOptionComboBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <map>
+#include <set>
+
+#include "app/program_view.h"
+#include "platform/qt/gui_main.h"
+#include "platform/qt/qt_platform.h"
+#include "support/console_fixture.h"
+
+namespace velmora::testing {
+namespace {
+
+class LegibilityTest : public ConsoleTest {
+ protected:
+  void SetUp() override {
+    Form_Load(c);
+    window = std::make_unique<GuiMain>(c);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  // Each view with the longest texts the card gives.
+  template <class Check>
+  void InEveryView(Check check) {
+    for (std::int32_t view = 0; view <= 3; ++view) {
+      ApplyProgramView(c, view);
+      ui.BootLoaderText.SetText("Boot Loader 2.05");
+      ui.ApplicationText.SetText(view == 3 ? "CPE Application 4.17" : "Line Card Application 4.17");
+      ui.FirmwareText.SetText("Radio Modem Firmware 3.11");
+      if (view >= 2) ui.GenericSelect.SetListIndex(1);
+      for (int tab = 0; tab < 3; ++tab) {
+        ui.GUI_Tabs.SetTab(tab);
+        check("view " + std::to_string(view) + " tab " + std::to_string(tab));
+      }
+    }
+  }
+  // The tab (or "" for the window) a control sits on.
+  std::string TabOf(const Control& control) {
+    const std::string& in = control.Container();
+    return in.empty() || in.rfind("GUI_Tabs:", 0) == 0 ? in : TabOf(*ui.Find(in));
+  }
+  std::unique_ptr<GuiMain> window;
+};
+
+// Text that a control shows in the space it has, or whole in its tool tip.
+bool Readable(const QString& shown, const QString& whole, int room, const QWidget* w) {
+  for (const QString& line : shown.split('\n'))
+    if (w->fontMetrics().horizontalAdvance(line) > room) return w->toolTip().contains(whole);
+  return QString(shown).replace('\n', ' ') == whole ||
+         (w->toolTip().contains(whole) && w->accessibleDescription() == whole);
+}
+
+TEST_F(LegibilityTest, NothingIsCoveredAndEveryTextFitsOrHasItsToolTip) {
+  InEveryView([&](const std::string& where) {
+    std::vector<std::pair<QRect, std::string>> shown;
+    for (Control* control : ui.Controls()) {
+      QWidget* w = window->WidgetFor(*control);
+      if (control->kind() == Kind::Frame || control->kind() == Kind::TabControl || !w->isVisible())
+        continue;
+      const std::string name = where + " " + control->Name();
+      QRect area = w->geometry().marginsRemoved(w->contentsMargins());
+      for (const auto& [other, otherName] : shown)
+        if (window->WidgetFor(*ui.Find(otherName.substr(where.size() + 1)))->parentWidget() ==
+            w->parentWidget())
+          EXPECT_FALSE(area.intersects(other)) << otherName << " overlaps " << name;
+      shown.push_back({area, name});
+      if (auto* l = qobject_cast<QLabel*>(w))
+        EXPECT_TRUE(Readable(l->text(), l->text().replace('\n', ' '), area.width(), w)) << name;
+      if (auto* b = qobject_cast<QPushButton*>(w))
+        EXPECT_TRUE(Readable(b->text(), b->text().replace('\n', ' '), w->width() - 4, w)) << name;
+      if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        const auto whole = QString::fromLatin1(static_cast<TextBox&>(*control).Text().c_str());
+        EXPECT_TRUE(Readable(e->text(), whole, w->width() - 6, w))
+            << name << " " << e->text().toStdString();
+      }
+      if (auto* box = qobject_cast<QComboBox*>(w)) {
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        const int room =
+            box->style()
+                ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
+                .width();
+        EXPECT_TRUE(Readable(box->currentText(), box->currentText(), room, w)) << name;
+        for (int i = 0; i < box->count(); ++i)
+          EXPECT_GE(box->view()->minimumWidth(),
+                    w->fontMetrics().horizontalAdvance(box->itemText(i)))
+              << name << " item " << i;
+      }
+    }
+  });
+  // The version cut to fit is in the tool tip, for a screen reader too.
+  auto* firmware = window->WidgetFor(ui.FirmwareText);
+  EXPECT_EQ(firmware->accessibleDescription(), "Radio Modem Firmware 3.11");
+  EXPECT_TRUE(firmware->toolTip().startsWith("Radio Modem Firmware 3.11"));
+}
+
+TEST_F(LegibilityTest, EveryControlHasAOneLineNameOfItsOwnAndTabbingFollowsTheLayout) {
+  InEveryView([&](const std::string& where) {
+    std::map<std::string, std::set<QString>> names;
+    for (Control* control : ui.Controls()) {
+      if (control->kind() == Kind::TabControl) continue;
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(window->WidgetFor(*control));
+      const QString name = a->text(QAccessible::Name);
+      EXPECT_FALSE(name.isEmpty()) << where << " " << control->Name();
+      EXPECT_FALSE(name.contains('\n')) << where << " " << control->Name();
+      if (control->kind() != Kind::Label)
+        EXPECT_TRUE(names[TabOf(*control)].insert(name).second)
+            << where << " " << control->Name() << " " << name.toStdString();
+    }
+  });
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(window->WidgetFor(ui.Line1Hook))
+                ->text(QAccessible::Name),
+            "Line 1 hook state");
+  for (int tab = 0; tab < 3; ++tab) {
+    QWidget* page = static_cast<QTabWidget*>(window->WidgetFor(ui.GUI_Tabs))->widget(tab);
+    QWidget* previous = nullptr;
+    for (QWidget* w = window->nextInFocusChain(); w != window.get(); w = w->nextInFocusChain()) {
+      if (!page->isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty())
+        continue;
+      if (previous) {
+        const QPoint a = previous->mapTo(page, previous->rect().center());
+        const QPoint b = w->mapTo(page, w->rect().center());
+        EXPECT_TRUE(b.y() - a.y() > window->PxY(150) ||
+                    (std::abs(b.y() - a.y()) <= window->PxY(150) && b.x() > a.x()))
+            << previous->objectName().toStdString() << " before " << w->objectName().toStdString();
+      }
+      previous = w;
+    }
+  }
+}
+
+TEST(FileChooserTest, RefusesWriteProtectedFilesAndStartsHomeThenWhereLastUsed) {
+  QTemporaryDir dir;
+  const QString folder = dir.path();
+  QFile(folder + "/ok.txt").open(QIODevice::WriteOnly);
+  QFile(folder + "/ro.txt").open(QIODevice::WriteOnly);
+  QFile::setPermissions(folder + "/ro.txt", QFile::ReadOwner);
+  QDir(folder).mkdir("locked");
+  QFile::setPermissions(folder + "/locked", QFile::ReadOwner | QFile::ExeOwner);
+  EXPECT_EQ(WriteRefusal(QFileInfo(folder + "/ok.txt")), "");
+  EXPECT_TRUE(WriteRefusal(QFileInfo(folder + "/ro.txt")).startsWith("ro.txt is read-only."));
+  EXPECT_TRUE(WriteRefusal(QFileInfo(folder + "/locked/new.txt")).contains("write-protected"));
+
+  QtFileChooser chooser;
+  QStringList started;
+  for (int i = 0; i < 2; ++i) {
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      started << dialog->directory().absolutePath();
+      dialog->selectFile(folder + "/ok.txt");
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    EXPECT_TRUE(chooser.ShowOpen({.title = "Select File"}).has_value());
+  }
+  EXPECT_EQ(started, (QStringList{QDir::homePath(), QDir(folder).absolutePath()}));
+  QFile::setPermissions(folder + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+}  // namespace
+}  // namespace velmora::testing
