@@ -147,8 +147,10 @@ TEST_F(DownloadTest, CancelledOrRefusedChoiceChangesNothing) {
       {std::nullopt, {}},
       {ChosenFile{"/p/empty.hex", "empty.hex"}, {"<any>"}},
       {ChosenFile{"/p/locked.hex", "locked.hex"},
-       {"The process cannot access the file because it is being used"}},
-      {ChosenFile{"/p/gone.hex", "gone.hex"}, {"No such file or directory"}},
+       {"The program file /p/locked.hex cannot be read: The process cannot access the file "
+        "because it is being used."}},
+      {ChosenFile{"/p/gone.hex", "gone.hex"},
+       {"The program file /p/gone.hex cannot be read: No such file or directory."}},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.answer ? k.answer->fileName : "cancelled");
@@ -361,9 +363,11 @@ TEST_F(DownloadTest, ProgramFileGoneWhenTheTransferStartsIsReportedAndEndsTheDow
     std::function<void()> spoil;
     std::string box;
   } cases[] = {
-      {[this] { fake.files.disk.erase("/p/prog.hex"); }, "No such file or directory"},
+      {[this] { fake.files.disk.erase("/p/prog.hex"); },
+       "The program file /p/prog.hex cannot be read: No such file or directory."},
       {[this] { fake.files.disk["/p/prog.hex"].locked = true; },
-       "The process cannot access the file because it is being used"},
+       "The program file /p/prog.hex cannot be read: The process cannot access the file because "
+       "it is being used."},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.box);

@@ -98,7 +98,7 @@ TEST_F(ConsoleTest, APortHeldElsewhereGivesOneWarningAndLeavesTheConsoleDisconne
   ui.CommPortSelect.UserChoose(2);
 
   EXPECT_EQ(fake.messages.shown,
-            (std::vector<std::string>{"Permission error while locking the device"}));
+            (std::vector<std::string>{"COM2 (/dev/fake2) is in use by another program."}));
   EXPECT_TRUE(disconnectedWhileShown);
   EXPECT_EQ(s.PortListIndex, 0);
   EXPECT_EQ(ui.CommPortSelect.ListIndex(), 0);
@@ -116,7 +116,9 @@ TEST_F(ConsoleTest, APortThatVanishedAfterTheScanFailsWithItsOwnDescription) {
   Form_Load(c);
   fake.port.SetPort(4, A::Missing);
   ui.CommPortSelect.UserChoose(1);
-  EXPECT_EQ(fake.messages.shown, (std::vector<std::string>{"No such file or directory"}));
+  EXPECT_EQ(fake.messages.shown,
+            (std::vector<std::string>{
+                "COM4 (/dev/fake4) cannot be opened: No such file or directory."}));
   EXPECT_EQ(ui.CommPortSelect.ListIndex(), 0);
 }
 
