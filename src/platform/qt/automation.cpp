@@ -164,9 +164,10 @@ void Automation::Execute(const QString& line) {
     if (!box->isEnabled() || !box->isVisibleTo(&window_)) return Reply("error not usable");
     const int i = rest.toInt();
     if (i < 0 || i >= box->count()) return Reply("error no entry " + rest);
+    Reply("ok");  // before: opening the port may fail with a modal box
     box->setCurrentIndex(i);
     emit box->activated(i);
-    return Reply("ok");
+    return;
   }
   if (command == "click") {
     auto* button = qobject_cast<QAbstractButton*>(w);
