@@ -185,9 +185,10 @@ GuiMain::GuiMain(Console& console, QWidget* parent) : QWidget(parent), console_(
   setFixedSize(PxX(kClientWidthTwips), PxY(kClientHeightTwips));
   containers_[""] = this;
   for (Control* c : console_.ui.Controls()) Bind(*c, Create(*c));
+  // A label over two fields leads to the first.
   for (const Labelled& l : kLabelled)
-    static_cast<QLabel*>(WidgetFor(*console_.ui.Find(l.label)))
-        ->setBuddy(WidgetFor(*console_.ui.Find(l.field)));
+    if (auto* label = static_cast<QLabel*>(WidgetFor(*console_.ui.Find(l.label))); !label->buddy())
+      label->setBuddy(WidgetFor(*console_.ui.Find(l.field)));
   for (const auto& [field, name] : kUnlabelled)
     WidgetFor(*console_.ui.Find(field))->setAccessibleName(name);
   NameFields();
