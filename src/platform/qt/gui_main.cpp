@@ -270,13 +270,6 @@ void GuiMain::ShowValue(TextBox& model, QLineEdit* e) {
 }
 
 void GuiMain::ShowChoice(ComboBox& model, QComboBox* box) {
-  // The list drops down wide enough for its widest entry.
-  int widest = 0;
-  for (int i = 0; i < box->count(); ++i)
-    widest = std::max(widest, box->fontMetrics().horizontalAdvance(box->itemText(i)));
-  box->view()->setMinimumWidth(widest +
-                               4 * box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
-                               box->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
   QStyleOptionComboBox option;
   option.initFrom(box);
   option.rect = box->rect();
@@ -284,6 +277,21 @@ void GuiMain::ShowChoice(ComboBox& model, QComboBox* box) {
       box->style()
           ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
           .width();
+  // Entries a little too wide for the list are set a little smaller, as captions are.
+  QFont font = box->parentWidget()->font();
+  const auto widest = [&] {
+    int px = 0;
+    for (int i = 0; i < box->count(); ++i)
+      px = std::max(px, QFontMetrics(font).horizontalAdvance(box->itemText(i)));
+    return px;
+  };
+  for (double size = font.pointSizeF(); size > 7 && widest() > room; size -= 0.5)
+    font.setPointSizeF(size - 0.5);
+  box->setFont(font);
+  // The list drops down wide enough for its widest entry.
+  box->view()->setMinimumWidth(widest() +
+                               4 * box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+                               box->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
   const QString tip = Latin1(model.ToolTip());
   const bool cut = box->fontMetrics().horizontalAdvance(box->currentText()) > room;
   box->setToolTip(cut ? WholeTextTip(box->currentText(), tip) : tip);
