@@ -123,12 +123,12 @@ std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request
     // Refused before anything is created or opened.
     if (const QString refusal = request.refuseReadOnly ? WriteRefusal(info) : QString();
         !refusal.isEmpty()) {
-      QMessageBox::warning(&dialog, dialog.windowTitle(), refusal);
+      QMessageBox::warning(parent, dialog.windowTitle(), refusal);
       continue;
     }
     if (!info.exists() && !request.mustExist) {
       const auto answer = QMessageBox::question(
-          &dialog, dialog.windowTitle(),
+          parent, dialog.windowTitle(),
           info.fileName() + " does not exist.\nDo you want to create the file?");
       if (answer != QMessageBox::Yes) continue;
     }
