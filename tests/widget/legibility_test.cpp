@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
@@ -144,29 +145,37 @@ TEST_F(LegibilityTest, EveryControlHasAOneLineNameOfItsOwnAndTabbingFollowsTheLa
 
 TEST(FileChooserTest, RefusesWriteProtectedFilesAndStartsHomeThenWhereLastUsed) {
   QTemporaryDir dir;
-  const QString folder = dir.path();
+  const QString folder = QDir(dir.path()).absolutePath();
   QFile(folder + "/ok.txt").open(QIODevice::WriteOnly);
   QFile(folder + "/ro.txt").open(QIODevice::WriteOnly);
   QFile::setPermissions(folder + "/ro.txt", QFile::ReadOwner);
   QDir(folder).mkdir("locked");
   QFile::setPermissions(folder + "/locked", QFile::ReadOwner | QFile::ExeOwner);
-  EXPECT_EQ(WriteRefusal(QFileInfo(folder + "/ok.txt")), "");
   EXPECT_TRUE(WriteRefusal(QFileInfo(folder + "/ro.txt")).startsWith("ro.txt is read-only."));
-  EXPECT_TRUE(WriteRefusal(QFileInfo(folder + "/locked/new.txt")).contains("write-protected"));
 
+  // A person answers each chooser in turn ("" cancels) and closes every box, noting it.
+  QStringList answers = {folder + "/locked/new.txt", folder + "/ok.txt", ""}, started, boxes;
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      boxes << box->text();
+      box->done(QMessageBox::Ok);
+    } else if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      started << d->directory().absolutePath();
+      const QString answer = answers.takeFirst();
+      d->findChild<QLineEdit*>("fileNameEdit")->setText(answer);
+      QMetaObject::invokeMethod(d, answer.isEmpty() ? "reject" : "accept");
+    }
+  });
+  person.start(10);
   QtFileChooser chooser;
-  QStringList started;
-  for (int i = 0; i < 2; ++i) {
-    QTimer::singleShot(0, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      ASSERT_NE(dialog, nullptr);
-      started << dialog->directory().absolutePath();
-      dialog->selectFile(folder + "/ok.txt");
-      QMetaObject::invokeMethod(dialog, "accept");
-    });
-    EXPECT_TRUE(chooser.ShowOpen({.title = "Select File"}).has_value());
-  }
-  EXPECT_EQ(started, (QStringList{QDir::homePath(), QDir(folder).absolutePath()}));
+  const auto logFile = chooser.ShowOpen({.mustExist = false, .refuseReadOnly = true});
+  EXPECT_EQ(logFile ? logFile->fileTitle : "", "ok.txt");
+  EXPECT_EQ(boxes,
+            QStringList{folder + "/locked is write-protected.\nChoose a file in another folder."});
+  EXPECT_FALSE(chooser.ShowOpen({}).has_value());
+  EXPECT_EQ(started.first(), QDir::homePath());
+  EXPECT_EQ(started.last(), folder);
   QFile::setPermissions(folder + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
