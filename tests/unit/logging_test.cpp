@@ -104,8 +104,9 @@ TEST_F(LoggingTest, FileThatCannotBeOpenedIsReportedAndLoggingStaysOff) {
   const struct {
     std::string path, box;
   } cases[] = {
-      {"/l/locked.txt", "The log file /l/locked.txt cannot be opened for writing: The process "
-                        "cannot access the file because it is being used."},
+      {"/l/locked.txt",
+       "The log file /l/locked.txt cannot be opened for writing: The process "
+       "cannot access the file because it is being used."},
       {"/l/readonly.txt",
        "The log file /l/readonly.txt cannot be opened for writing: Permission denied."},
   };

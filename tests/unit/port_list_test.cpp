@@ -116,9 +116,9 @@ TEST_F(ConsoleTest, APortThatVanishedAfterTheScanFailsWithItsOwnDescription) {
   Form_Load(c);
   fake.port.SetPort(4, A::Missing);
   ui.CommPortSelect.UserChoose(1);
-  EXPECT_EQ(fake.messages.shown,
-            (std::vector<std::string>{
-                "COM4 (/dev/fake4) cannot be opened: No such file or directory."}));
+  EXPECT_EQ(
+      fake.messages.shown,
+      (std::vector<std::string>{"COM4 (/dev/fake4) cannot be opened: No such file or directory."}));
   EXPECT_EQ(ui.CommPortSelect.ListIndex(), 0);
 }
 
