@@ -55,6 +55,9 @@ class Console {
   ChosenFile programFile;
   unsigned downloadRun = 0;
 
+  // The file logging writes to, to name it when a write fails.
+  std::string logFileName;
+
   // Commands sent from the command line in this run, oldest first, and where recall stands.
   std::vector<std::string> commandHistory;
   std::size_t historyPosition = 0;

@@ -4,6 +4,7 @@
 #include "download/download.h"
 
 #include "app/console.h"
+#include "app/messages.h"
 #include "app/program_view.h"
 #include "intel_hex/intel_hex.h"
 #include "replies/numbers.h"
@@ -64,7 +65,7 @@ std::string ReadProgramFile(Files& files, std::int16_t number, std::int64_t leng
 bool CheckProgramFile(Console& c, const ChosenFile& file) {
   const std::int16_t number = c.files.FreeFile();
   if (const FileError error = c.files.OpenForRead(number, file.fileName)) {
-    c.messages.Warning(*error);
+    c.messages.Warning(ProgramFileFailureText(file.fileName, *error));
     return false;
   }
   const std::int64_t length = c.files.Length(number);
@@ -143,7 +144,7 @@ void StartTransfer(Console& c) {
   s.DownloadFile = c.files.FreeFile();
   if (const FileError error = c.files.OpenForRead(s.DownloadFile, c.programFile.fileName)) {
     s.DownloadFile = 0;
-    c.messages.Warning(*error);
+    c.messages.Warning(ProgramFileFailureText(c.programFile.fileName, *error));
     if (s.Downloading && c.downloadRun == run) EndDownload(c);
     return;
   }

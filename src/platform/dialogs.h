@@ -15,9 +15,13 @@ struct FileFilter {
 struct OpenFileRequest {
   std::string title;
   std::vector<FileFilter> filters;
-  int filterIndex = 0;       // preselected filter
-  bool mustExist = true;     // otherwise a new name may be chosen after a confirmation
+  int filterIndex = 0;    // preselected filter
+  bool mustExist = true;  // otherwise a new name may be chosen after a confirmation
+  // Refuses a read-only file and a file in a folder that cannot be written to.
   bool refuseReadOnly = false;
+  // The accept button's text and the prompt before the file name; empty: the platform's.
+  std::string acceptText;
+  std::string prompt;
 };
 
 struct ChosenFile {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "app/messages.h"
 #include "app/program_view.h"
 #include "serial/port_table.h"
 
@@ -39,10 +40,11 @@ void CommPortSelect_Click(Console& c) {
     return;
   }
   if (i < 0) return;
-  c.MSComm1.SetCommPort(list.ItemData(i));
+  const int port = list.ItemData(i);
+  c.MSComm1.SetCommPort(port);
   const OpenFailure failure = c.MSComm1.Open();
   if (failure || !c.MSComm1.IsOpen()) {
-    c.messages.Warning(failure.description);
+    c.messages.Warning(PortOpenFailureText(port, c.MSComm1.DeviceName(port), failure));
     // PortListIndex first: the click that setting the index runs must find nothing to do.
     s.PortListIndex = 0;
     list.SetListIndex(0);

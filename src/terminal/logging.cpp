@@ -3,6 +3,7 @@
 #include "terminal/logging.h"
 
 #include "app/console.h"
+#include "app/messages.h"
 #include "scheduler/poll_cycle.h"
 
 namespace velmora {
@@ -31,15 +32,18 @@ void StartLogging(Console& c) {
   request.filters = {{"Text File (*.txt)", "*.txt"}, {"All Files (*.*)", "*.*"}};
   request.mustExist = false;
   request.refuseReadOnly = true;
+  request.acceptText = "Write to File";
+  request.prompt = "Log to file:";
   const std::optional<ChosenFile> chosen = c.Dialog.ShowOpen(request);
   if (!chosen || s.LoggingActive) return;
   s.LogFileNumber = c.files.FreeFile();
   if (const FileError error = c.files.OpenForAppend(s.LogFileNumber, chosen->fileName)) {
-    c.messages.Warning(*error);
+    c.messages.Warning(LogFileFailureText(chosen->fileName, *error));
     c.files.Close(s.LogFileNumber);
     s.LogFileNumber = 0;
     return;
   }
+  c.logFileName = chosen->fileName;
   SendDebugLevel(c, "debug 80");
   c.ui.LoggingButton.SetCaption("Stop Logging");
   s.LoggingActive = true;
@@ -60,9 +64,7 @@ void WriteLog(Console& c, const std::string& received) {
   if (!error) return;
   // A log that silently stops growing would be trusted wrongly: stop, and say why.
   StopLogging(c);
-  c.Defer([&c, description = *error] {
-    c.messages.Warning("Logging stopped: " + description);
-  });
+  c.Defer([&c, text = LogWriteFailureText(c.logFileName, *error)] { c.messages.Warning(text); });
 }
 
 }  // namespace velmora

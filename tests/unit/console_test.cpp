@@ -123,8 +123,9 @@ TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
       {"@choose CommPortSelect 1", "", "1|CPE APP 1 open", ""},
       {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "", "3|UNKNOWN 3 open", ""},
       {"@choose CommPortSelect 2", "", "0|UNKNOWN closed",
-       "Permission error while locking the device"},
-      {"@choose CommPortSelect 4", "", "0|UNKNOWN closed", "No such file or directory"},
+       "COM2 (/dev/fake2) is in use by another program."},
+      {"@choose CommPortSelect 4", "", "0|UNKNOWN closed",
+       "COM4 (/dev/fake4) cannot be opened: No such file or directory."},
   };
   // clang-format on
   for (const auto& r : rows) {
@@ -263,8 +264,11 @@ TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
   fake.files.disk["/l/readonly.txt"] = {"kept", true, false};
   const struct {
     std::string path, box;
-  } rows[] = {{"/l/locked.txt", "The process cannot access the file because it is being used"},
-              {"/l/readonly.txt", "Permission denied"}};
+  } rows[] = {{"/l/locked.txt",
+               "The log file /l/locked.txt cannot be opened for writing: The process "
+               "cannot access the file because it is being used."},
+              {"/l/readonly.txt",
+               "The log file /l/readonly.txt cannot be opened for writing: Permission denied."}};
   for (const auto& r : rows) {
     fake.messages.shown.clear();
     StartLogging(r.path);
@@ -284,7 +288,8 @@ TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
   EXPECT_TRUE(fake.messages.shown.empty());
   Script("three\n@deferred\n@deferred");
   EXPECT_EQ(fake.messages.shown,
-            std::vector<std::string>{"Logging stopped: No space left on device"});
+            std::vector<std::string>{
+                "Logging stopped: /l/card.txt cannot be written: No space left on device."});
   EXPECT_EQ(Log() + Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
                 std::to_string(s.LoggingActive),
             "one\r\nActivate Logging00");

@@ -191,11 +191,16 @@ TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
           "", kEnded},
          // The program file gone when the transfer starts.
          {3000, kReady + "@erase\n" + kStopped, "^ reset stop ^ reset",
-          "No such file or directory/Abort Download ", kEnded},
+          "The program file /p/prog.hex cannot be read: No such file or directory./Abort Download ",
+          kEnded},
          {3000, kReady + "@erase\n@whilebox @click DownloadButton\n" + kStopped,
-          "^ reset stop ^ reset", "No such file or directory/Abort Download ", kEnded},
+          "^ reset stop ^ reset",
+          "The program file /p/prog.hex cannot be read: No such file or directory./Abort Download ",
+          kEnded},
          {3000, kReady + "@lock\n" + kStopped, "^ reset stop ^ reset",
-          "The process cannot access the file because it is being used/Abort Download ", kEnded}});
+          "The program file /p/prog.hex cannot be read: The process cannot access the file because "
+          "it is being used./Abort Download ",
+          kEnded}});
 }
 
 TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
@@ -224,8 +229,10 @@ TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
   } rows[] = {{std::nullopt, ""},
               {ChosenFile{"/p/empty.hex", "empty.hex"}, "*"},
               {ChosenFile{"/p/locked.hex", "locked.hex"},
-               "The process cannot access the file because it is being used"},
-              {ChosenFile{"/p/gone.hex", "gone.hex"}, "No such file or directory"}};
+               "The program file /p/locked.hex cannot be read: The process cannot access the file "
+               "because it is being used."},
+              {ChosenFile{"/p/gone.hex", "gone.hex"},
+               "The program file /p/gone.hex cannot be read: No such file or directory."}};
   for (const auto& row : rows) {
     Receive("Line Card Application Initialized");
     fake.port.writes.clear();

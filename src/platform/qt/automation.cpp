@@ -11,6 +11,8 @@
 //   boxes                    the message boxes shown so far, "|"-separated
 //   close-box                closes the message box shown
 //   shot PATH                saves a picture of the window
+//   tip NAME                 shows the control's tool tip, as when the pointer rests on it
+//   screen-shot PATH         saves a picture of the screen where the window is, tool tips included
 //   watch NAME               from now on notes when the field's text changes
 //   changed NAME             the monotonic time (ns) of the field's last change, 0 if none
 //   lateness start|read      a 10 ms timer in the event loop; read gives its worst lateness in
@@ -35,8 +37,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -111,7 +115,11 @@ QString Automation::Get(const QString& name, const QString& property, bool* ok) 
   if (property == "enabled") return w->isEnabled() ? "1" : "0";
   if (property == "color") return w->palette().color(QPalette::Base).name();
   if (auto* e = qobject_cast<QLineEdit*>(w)) {
-    if (property == "text") return e->text();
+    // A value cut to fit is read whole.
+    if (property == "text")
+      return e->isReadOnly() && e->property("wholeText").isValid()
+                 ? e->property("wholeText").toString()
+                 : e->text();
     if (property == "readonly") return e->isReadOnly() ? "1" : "0";
   }
   if (auto* t = qobject_cast<QPlainTextEdit*>(w); t && property == "text") return t->toPlainText();
@@ -160,9 +168,10 @@ void Automation::Execute(const QString& line) {
     if (!box->isEnabled() || !box->isVisibleTo(&window_)) return Reply("error not usable");
     const int i = rest.toInt();
     if (i < 0 || i >= box->count()) return Reply("error no entry " + rest);
+    Reply("ok");  // before: opening the port may fail with a modal box
     box->setCurrentIndex(i);
     emit box->activated(i);
-    return Reply("ok");
+    return;
   }
   if (command == "click") {
     auto* button = qobject_cast<QAbstractButton*>(w);
@@ -234,6 +243,18 @@ void Automation::Execute(const QString& line) {
     Reply("ok");
     box->done(QMessageBox::Ok);
     return;
+  }
+  if (command == "tip") {
+    if (!needs(w)) return;
+    QToolTip::showText(w->mapToGlobal(QPoint(w->width() / 4, w->height())), w->toolTip(), w);
+    return Reply(QToolTip::isVisible() ? "ok" : "error no tool tip");
+  }
+  if (command == "screen-shot") {
+    const QString path = line.section(' ', 1);
+    const QRect area = window_.frameGeometry();
+    const QPixmap picture =
+        window_.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    return Reply(picture.save(path) ? "ok" : "error cannot save " + path);
   }
   if (command == "shot") {
     const QString path = line.section(' ', 1);

@@ -3,6 +3,7 @@
 // programmatic changes, so each handler runs exactly once per action.
 #include "platform/qt/gui_main.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -17,7 +18,11 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 #include <QTabWidget>
+#include <algorithm>
 #include <cmath>
 
 #include "app/lifecycle.h"
@@ -55,7 +60,7 @@ QString FitCaption(QWidget* w, const QString& caption, int margin) {
     f.setPointSizeF(size);
     const QFontMetrics metrics(f);
     const auto fits = [&](const QString& line) {
-      return metrics.horizontalAdvance(line) + margin <= w->width();
+      return metrics.horizontalAdvance(line) + margin <= w->contentsRect().width();
     };
     if (fits(caption)) {
       shown = caption;
@@ -71,6 +76,70 @@ QString FitCaption(QWidget* w, const QString& caption, int margin) {
   }
   w->setFont(f);
   return shown;
+}
+
+// A caption as a name: one line, without the colon that leads to its field.
+QString PlainName(QString caption) {
+  caption.replace('\n', ' ');
+  caption = caption.trimmed();
+  if (caption.endsWith(':')) caption.chop(1);
+  return caption;
+}
+
+// Fields are named after the label in front of them; a label over two fields names each apart.
+struct Labelled {
+  const char* label;
+  const char* field;
+  const char* name;  // empty: the label's caption
+};
+constexpr Labelled kLabelled[] = {
+    {"CommPortLabel", "CommPortSelect", ""},
+    {"ProgramLabel", "ProgramText", ""},
+    {"SoftwareLabel", "BootLoaderText", "Boot loader version"},
+    {"SoftwareLabel", "ApplicationText", "Application version"},
+    {"FirmwareLabel", "FirmwareText", ""},
+    {"FrequencyLabel", "FrequencyText", ""},
+    {"CdmaLabel", "CdmaText", ""},
+    {"TimeSlotLabel", "TimeSlotText", ""},
+    {"SfdLabel", "SfdText", ""},
+    {"V35Label", "V35Select", ""},
+    {"GenericLabel", "GenericSelect", ""},
+    {"OpStateLabel", "OpStateText", ""},
+    {"CpeLabel", "CpeSelect", ""},
+    {"RssiLabel", "RssiText", ""},
+    {"SfdLossLabel", "SfdLossText", ""},
+    {"Line1Label", "Line1Hook", "Line 1 hook state"},
+    {"Line1Label", "Line1Ring", "Line 1 ring state"},
+    {"Line2Label", "Line2Hook", "Line 2 hook state"},
+    {"Line2Label", "Line2Ring", "Line 2 ring state"},
+    {"BattVoltLabel", "BattVoltText", ""},
+    {"TemperatureLabel", "TemperatureText", ""},
+    {"CommandLineLabel", "CommandLineText", ""},
+};
+
+// Fields without a label of their own.
+constexpr std::pair<const char*, const char*> kUnlabelled[] = {
+    {"TerminalText", "Received text"},
+    {"DownloadStatus", "Download status"},
+    {"DownloadProgress", "Download progress"},
+};
+
+// The width a line edit has for its text.
+int TextRoom(const QLineEdit* e) {
+  QStyleOptionFrame option;
+  option.initFrom(e);
+  option.rect = e->rect();
+  option.lineWidth =
+      e->hasFrame() ? e->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, e) : 0;
+  const QMargins margins = e->textMargins();
+  // Qt keeps two pixels free on either side of the text.
+  return e->style()->subElementRect(QStyle::SE_LineEditContents, &option, e).width() -
+         margins.left() - margins.right() - 4;
+}
+
+// The tool tip of a control whose text is shown cut: the whole text first, then its own tip.
+QString WholeTextTip(const QString& whole, const QString& tip) {
+  return tip.isEmpty() ? whole : whole + "\n\n" + tip;
 }
 
 QColor ToQColor(Color c, const QPalette& palette) {
@@ -116,6 +185,14 @@ GuiMain::GuiMain(Console& console, QWidget* parent) : QWidget(parent), console_(
   setFixedSize(PxX(kClientWidthTwips), PxY(kClientHeightTwips));
   containers_[""] = this;
   for (Control* c : console_.ui.Controls()) Bind(*c, Create(*c));
+  // A label over two fields leads to the first.
+  for (const Labelled& l : kLabelled)
+    if (auto* label = static_cast<QLabel*>(WidgetFor(*console_.ui.Find(l.label))); !label->buddy())
+      label->setBuddy(WidgetFor(*console_.ui.Find(l.field)));
+  for (const auto& [field, name] : kUnlabelled)
+    WidgetFor(*console_.ui.Find(field))->setAccessibleName(name);
+  NameFields();
+  OrderTabs();
   console_.closeWindow = [this] { close(); };
 }
 
@@ -130,6 +207,95 @@ QWidget* GuiMain::WidgetFor(const Control& c) const {
 QWidget* GuiMain::ContainerWidget(const std::string& container) const {
   const auto it = containers_.find(container);
   return it == containers_.end() ? const_cast<GuiMain*>(this) : it->second;
+}
+
+void GuiMain::NameFields() {
+  for (const Labelled& l : kLabelled) {
+    QWidget* field = WidgetFor(*console_.ui.Find(l.field));
+    const auto& label = static_cast<const Label&>(*console_.ui.Find(l.label));
+    if (field)
+      field->setAccessibleName(*l.name ? QString(l.name) : PlainName(Latin1(label.Caption())));
+  }
+}
+
+void GuiMain::OrderTabs() {
+  // Left to right and top to bottom on each page: controls whose middles lie within half a
+  // field's height of each other are one row.
+  const int rowSlack = PxY(150);
+  QWidget* previous = tabs_;
+  for (int i = 0; i < tabs_->count(); ++i) {
+    QWidget* page = tabs_->widget(i);
+    std::vector<std::pair<QPoint, QWidget*>> stops;
+    for (const auto& [control, w] : widgets_)
+      if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus))
+        stops.push_back({w->mapTo(page, w->rect().center()), w});
+    std::sort(stops.begin(), stops.end(),
+              [](const auto& a, const auto& b) { return a.first.y() < b.first.y(); });
+    for (std::size_t from = 0; from < stops.size();) {
+      std::size_t to = from + 1;
+      while (to < stops.size() && stops[to].first.y() - stops[from].first.y() <= rowSlack) ++to;
+      std::sort(stops.begin() + static_cast<std::ptrdiff_t>(from),
+                stops.begin() + static_cast<std::ptrdiff_t>(to),
+                [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+      from = to;
+    }
+    for (const auto& stop : stops) {
+      setTabOrder(previous, stop.second);
+      previous = stop.second;
+    }
+  }
+  for (const Control* c : {static_cast<const Control*>(&console_.ui.CommPortSelect),
+                           static_cast<const Control*>(&console_.ui.ProgramText),
+                           static_cast<const Control*>(&console_.ui.ExitButton)}) {
+    setTabOrder(previous, WidgetFor(*c));
+    previous = WidgetFor(*c);
+  }
+}
+
+void GuiMain::ShowValue(TextBox& model, QLineEdit* e) {
+  const QString whole = Latin1(model.Text());
+  const QString tip = Latin1(model.ToolTip());
+  // A value the console shows is cut in its middle, where it is least missed ("Line Card
+  // Appl…ion 4.17" keeps the version), and shown whole in the tool tip.
+  const QString shown =
+      model.Locked() ? e->fontMetrics().elidedText(whole, Qt::ElideMiddle, TextRoom(e)) : whole;
+  e->setProperty("wholeText", whole);
+  if (e->text() != shown) {
+    e->setText(shown);
+    if (model.Locked()) e->setCursorPosition(0);
+  }
+  const bool cut = shown != whole;
+  e->setToolTip(cut ? WholeTextTip(whole, tip) : tip);
+  e->setAccessibleDescription(cut ? whole : QString());
+}
+
+void GuiMain::ShowChoice(ComboBox& model, QComboBox* box) {
+  QStyleOptionComboBox option;
+  option.initFrom(box);
+  option.rect = box->rect();
+  const int room =
+      box->style()
+          ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box)
+          .width();
+  // Entries a little too wide for the list are set a little smaller, as captions are.
+  QFont font = box->parentWidget()->font();
+  const auto widest = [&] {
+    int px = 0;
+    for (int i = 0; i < box->count(); ++i)
+      px = std::max(px, QFontMetrics(font).horizontalAdvance(box->itemText(i)));
+    return px;
+  };
+  for (double size = font.pointSizeF(); size > 7 && widest() > room; size -= 0.5)
+    font.setPointSizeF(size - 0.5);
+  box->setFont(font);
+  // The list drops down wide enough for its widest entry.
+  box->view()->setMinimumWidth(widest() +
+                               4 * box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+                               box->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+  const QString tip = Latin1(model.ToolTip());
+  const bool cut = box->fontMetrics().horizontalAdvance(box->currentText()) > room;
+  box->setToolTip(cut ? WholeTextTip(box->currentText(), tip) : tip);
+  box->setAccessibleDescription(cut ? box->currentText() : QString());
 }
 
 QWidget* GuiMain::Create(Control& c) {
@@ -225,6 +391,19 @@ void GuiMain::Place(Control& c) {
   QWidget* w = WidgetFor(c);
   const Twips& g = c.Geometry();
   QRect r(PxX(g.left), PxY(g.top), PxX(g.width), PxY(g.height));
+  if (c.kind() == Kind::Label) {
+    // A label reaching under the control to its right ends its text a little before it.
+    int room = r.width();
+    for (const Control* s : console_.ui.Controls()) {
+      const Twips& o = s->Geometry();
+      if (s == &c || s->Container() != c.Container() || s->kind() == Kind::Label ||
+          s->kind() == Kind::Frame || o.left <= g.left || o.left >= g.left + g.width ||
+          o.top >= g.top + g.height || o.top + o.height <= g.top)
+        continue;
+      room = std::min(room, PxX(o.left - g.left) - 3);
+    }
+    w->setContentsMargins(0, 0, r.width() - room, 0);
+  }
   if (tabStack_ && w->parentWidget() && w->parentWidget()->parentWidget() == tabStack_)
     r.translate(-tabStack_->pos());
   w->setGeometry(r);
@@ -278,7 +457,12 @@ void GuiMain::Update(Control& c, Prop p) {
       w->setVisible(c.Visible());
       return;
     case Prop::ToolTip:
-      w->setToolTip(Latin1(c.ToolTip()));
+      if (auto* e = qobject_cast<QLineEdit*>(w))
+        ShowValue(static_cast<TextBox&>(c), e);
+      else if (auto* box = qobject_cast<QComboBox*>(w))
+        ShowChoice(static_cast<ComboBox&>(c), box);
+      else
+        w->setToolTip(Latin1(c.ToolTip()));
       return;
     default:
       break;
@@ -286,20 +470,25 @@ void GuiMain::Update(Control& c, Prop p) {
   switch (c.kind()) {
     case Kind::Label:
       if (p == Prop::Caption) {
-        static_cast<QLabel*>(w)->setText(FitCaption(w, Latin1(static_cast<Label&>(c).Caption()), 0));
+        const QString caption = Latin1(static_cast<Label&>(c).Caption());
+        static_cast<QLabel*>(w)->setText(FitCaption(w, caption, 0));
+        w->setAccessibleName(PlainName(caption));
+        NameFields();
       } else if (p == Prop::Enabled)
         w->setEnabled(c.Enabled());
       break;
     case Kind::Frame:
-      if (p == Prop::Caption)
+      if (p == Prop::Caption) {
         static_cast<QGroupBox*>(w)->setTitle(Latin1(static_cast<Frame&>(c).Caption()));
-      else if (p == Prop::Enabled)
+        w->setAccessibleName(PlainName(Latin1(static_cast<Frame&>(c).Caption())));
+      } else if (p == Prop::Enabled)
         w->setEnabled(c.Enabled());
       break;
     case Kind::CommandButton:
       if (p == Prop::Caption) {
-        static_cast<QPushButton*>(w)->setText(
-            FitCaption(w, Latin1(static_cast<CommandButton&>(c).Caption()), 12));
+        const QString caption = Latin1(static_cast<CommandButton&>(c).Caption());
+        static_cast<QPushButton*>(w)->setText(FitCaption(w, caption, 12));
+        w->setAccessibleName(PlainName(caption));
       } else if (p == Prop::Enabled)
         w->setEnabled(c.Enabled());
       break;
@@ -316,14 +505,10 @@ void GuiMain::Update(Control& c, Prop p) {
         }
       } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         if (p == Prop::Text) {
-          const QString text = Latin1(model.Text());
-          if (e->text() != text) {
-            e->setText(text);
-            // A value shown by the console is read from its start.
-            if (model.Locked()) e->setCursorPosition(0);
-          }
+          ShowValue(model, e);
         } else if (p == Prop::Locked) {
           e->setReadOnly(model.Locked());
+          ShowValue(model, e);
         } else if (p == Prop::Enabled) {
           w->setEnabled(c.Enabled());
         }
@@ -347,8 +532,10 @@ void GuiMain::Update(Control& c, Prop p) {
             box->setItemData(box->count() - 1, Latin1(item.toolTip), Qt::ToolTipRole);
         }
         box->setCurrentIndex(model.ListIndex());
+        ShowChoice(model, box);
       } else if (p == Prop::ListIndex) {
         box->setCurrentIndex(model.ListIndex());
+        ShowChoice(model, box);
       } else if (p == Prop::Enabled || p == Prop::Locked) {
         // A locked list shows its entry but takes no choice.
         box->setEnabled(model.Enabled() && !model.Locked());

@@ -7,6 +7,8 @@
 
 #include "app/console.h"
 
+class QComboBox;
+class QLineEdit;
 class QTabWidget;
 
 namespace velmora {
@@ -37,6 +39,10 @@ class GuiMain : public QWidget {
   void Place(Control& c);
   QWidget* ContainerWidget(const std::string& container) const;
   void RenderTerminal();
+  void NameFields();
+  void OrderTabs();
+  void ShowValue(TextBox& model, QLineEdit* e);
+  void ShowChoice(ComboBox& model, QComboBox* box);
 
   Console& console_;
   QTabWidget* tabs_ = nullptr;

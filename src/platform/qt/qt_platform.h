@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -50,10 +51,16 @@ class QtFiles : public Files {
   std::map<std::int16_t, std::unique_ptr<QFile>> open_;
 };
 
+// Why the chooser refuses a file to be written to, in its own words; empty if it does not.
+QString WriteRefusal(const QFileInfo& file);
+
 class QtFileChooser : public FileChooser {
  public:
   std::optional<ChosenFile> ShowOpen(const OpenFileRequest& request) override;
   QPointer<QWidget> parent;
+
+ private:
+  QString lastFolder_;  // this run only
 };
 
 class QtMessageBox : public MessageBox {
