@@ -7,6 +7,7 @@
 #include "app/program_view.h"
 #include "replies/numbers.h"
 #include "scheduler/poll_cycle.h"
+#include "trends/recording.h"
 
 namespace velmora {
 namespace {
@@ -82,6 +83,7 @@ void StartDownload(Console& c) {
   s.ResponseLine.clear();
   s.ProgramType = ProgramType::BootLoader;
   ApplyProgramView(c, s.ProgramType);
+  MarkTrend(c, Quantity::Download, 1);
   ui.OpConfig.SetVisible(false);
   ui.SoftwareConfig.SetHeight(2575);
   ui.DownloadStatus.SetGeometry({1680, 1920, 3375, ui.DownloadStatus.Geometry().height});
@@ -219,6 +221,7 @@ void EndDownload(Console& c) {
   s.ResponseLine.clear();
   s.ProgramType = ProgramType::Unknown;
   ApplyProgramView(c, s.ProgramType);
+  MarkTrend(c, Quantity::Download, 0);
   SendReset(c);
   c.TransmitTimer.SetEnabled(true);
   ui.CommPortSelect.SetLocked(false);
