@@ -52,7 +52,7 @@ TEST_F(TrendsWidgetTest, ChartsDrawTheRecordedSeriesWithinTheChosenRange) {
   const auto all = {"CPE 0", "CPE 1", "CPE 2", "State", "Link lost", "Program"};
   EXPECT_EQ(Counts(view, all), "CPE 0=3 CPE 1=4 CPE 2=- State=5 Link lost=1 Program=1 ");
   view.ShowChart(TrendsView::kSfdLoss);
-  EXPECT_EQ(Counts(view, {"CPE 0", "CPE 1"}), "CPE 0=1 CPE 1=- ");
+  EXPECT_EQ(Counts(view, {"CPE 0", "CPE 1"}), "CPE 0=2 CPE 1=- ");
   view.ShowChart(TrendsView::kTemperature);
   EXPECT_EQ(Counts(view, {"Temperature"}), "Temperature=2 ");
 

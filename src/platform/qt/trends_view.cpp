@@ -208,16 +208,25 @@ void TrendsView::Redraw() {
     const std::size_t stride = std::max<std::size_t>(1, (s.size() - first) / kMaxPoints + 1);
     QList<QPointF> points;
     points.reserve(static_cast<qsizetype>((s.size() - first) / stride + 1));
+    // A loss count holds until the card reports the next one: drawn as steps up to now.
+    const bool steps = kind_ == kSfdLoss;
     for (std::size_t i = first; i < s.size(); i += stride) {
+      if (steps && !points.empty())
+        points.append({double(s[i].monoMs + toWall), points.back().y()});
       points.append({double(s[i].monoMs + toWall), double(s[i].value)});
       low = std::min<double>(low, s[i].value);
       high = std::max<double>(high, s[i].value);
     }
+    if (steps && !points.empty()) points.append({double(nowMono + toWall), points.back().y()});
     const QString name = kind_ == kTemperature ? QString("Temperature") : SlotName(slot);
     LineFor(slot, name, kCpeColours[slot])->replace(points);
   }
   high += (high - low) * 0.08;
   if (kind_ == kTemperature) low -= (high - low) * 0.08;
+
+  values_->setRange(low, high);
+  values_->applyNiceNumbers();
+  low = values_->min();
 
   // Events sit on the time axis: state changes and lost links of every CPE, program changes.
   QList<QPointF> states, links, programs;
@@ -239,12 +248,11 @@ void TrendsView::Redraw() {
   linkMarks_->replace(links);
   programMarks_->replace(programs);
 
-  values_->setRange(low, high);
   const qint64 span = std::max<std::int64_t>(nowMono - from, 60'000);
   time_->setFormat(span > 2 * 60 * 60'000 ? "dd.MM. HH:mm" : "HH:mm:ss");
   time_->setRange(QDateTime::fromMSecsSinceEpoch(nowMono - span + toWall),
                   QDateTime::fromMSecsSinceEpoch(nowMono + toWall));
-  PaintBands(low, high);
+  PaintBands(values_->min(), values_->max());
   drawnRevision_ = trends.Revision();
   drawnAt_ = nowMono;
   drawn_ = true;
