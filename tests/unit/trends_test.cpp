@@ -107,9 +107,12 @@ TEST(Trends, ExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
   card.Receive("temperature: 0019");
   card.clock.wall -= 3'600'000;  // the wall clock is set back an hour: the rows say so
   card.Receive("FF28: 07");
-  card.fake.port.Lose();
+  card.files.disk["/p.hex"].bytes = ":0100000000FF\r\n:00000001FF\r\n";
+  card.fake.chooser.answers = {ChosenFile{"/p.hex", "p.hex"}, ChosenFile{"/tmp/t.csv", "t.csv"},
+                               ChosenFile{"/ro/t.csv", "t.csv"}};
+  card.c.ui.DownloadButton.UserClick();
+  card.fake.port.Lose();  // ends the download
   card.c.RunDeferred();
-  card.fake.chooser.answers = {ChosenFile{"/tmp/t.csv", "t.csv"}, ChosenFile{"/ro/t.csv", "t.csv"}};
   card.files.disk["/tmp/t.csv"].bytes = "old";
   card.files.disk["/ro/t.csv"].readOnly = true;
   ExportCsv_Click(card.c);
@@ -118,7 +121,9 @@ TEST(Trends, ExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
             "2026-12-07T00:00:00.000Z,CPE APP,,program,CPE APP\r\n"
             "2026-12-07T00:00:01.234Z,CPE APP,,temperature,25\r\n"
             "2026-12-06T23:00:01.234Z,CPE APP,,signal strength,7\r\n"
-            "2026-12-06T23:00:01.234Z,CPE APP,,port,lost\r\n");
+            "2026-12-06T23:00:01.234Z,BOOT LOADER,,download,start\r\n"
+            "2026-12-06T23:00:01.234Z,BOOT LOADER,,port,lost\r\n"
+            "2026-12-06T23:00:01.234Z,UNKNOWN,,download,end\r\n");
   EXPECT_EQ(card.fake.messages.shown.size(), 1u);  // the lost port's own box
   ExportCsv_Click(card.c);
   ASSERT_EQ(card.fake.messages.shown.size(), 2u);
