@@ -197,7 +197,8 @@ void TrendsView::Redraw() {
         from = std::min(from, trends.Series(kNoCpe, each)[0].monoMs);
   }
 
-  double low = 0, high = kind_ == kTemperature ? 50 : 12;
+  // Counts and signal strength from 0; the temperature around what it has been.
+  double low = kind_ == kTemperature ? 1e9 : 0, high = kind_ == kTemperature ? -1e9 : 12;
   for (int slot = 0; slot < 5; ++slot) {
     const int cpe = slot - 1;
     // Temperature is the card's, kept with the CPE application's own values.
@@ -221,8 +222,13 @@ void TrendsView::Redraw() {
     const QString name = kind_ == kTemperature ? QString("Temperature") : SlotName(slot);
     LineFor(slot, name, kCpeColours[slot])->replace(points);
   }
-  high += (high - low) * 0.08;
-  if (kind_ == kTemperature) low -= (high - low) * 0.08;
+  if (kind_ == kTemperature) {
+    if (low > high) low = high = 25;
+    low -= 5;
+    high += 5;
+  } else {
+    high += (high - low) * 0.08;
+  }
 
   values_->setRange(low, high);
   values_->applyNiceNumbers();
