@@ -77,8 +77,9 @@ class Trends {
   // Stamped at once.
   void Mark(int program, Quantity q, int value);
 
+  // cpe from kNoCpe to 3.
   const TrendSeries& Series(int cpe, Quantity q) const { return series_[Index(cpe, q)]; }
-  // Every series that holds samples is one of these.
+  // kNoCpe and the line card's CPEs 0 to 3.
   static constexpr int kCpeSlots = 5;
   // Changes with every stored sample: lets a view tell whether there is anything new.
   std::uint64_t Revision() const { return revision_; }
