@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
+#include "trends/trends.h"
 
 namespace velmora {
 
@@ -62,6 +63,9 @@ class Console {
   std::vector<std::string> commandHistory;
   std::size_t historyPosition = 0;
   std::string historyDraft;
+
+  // What the card reported over time (on the system clock unless given another).
+  Trends trends;
 
   // Closes the window (set by whoever shows it); Form_Unload runs once either way.
   std::function<void()> closeWindow;

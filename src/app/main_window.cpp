@@ -30,7 +30,8 @@ C& Tip(C& c, const char* tip) {
 }  // namespace
 
 MainWindow::MainWindow()
-    : GUI_Tabs("GUI_Tabs", "", {120, 120, 6735, 4095}, {"Configuration", "Status", "Terminal"}),
+    : GUI_Tabs("GUI_Tabs", "", {120, 120, 6735, 4095},
+               {"Configuration", "Status", "Terminal", "Trends"}),
       CommPortLabel("CommPortLabel", "", {120, 4440, 1692, 252}, "Comm Port Selection:"),
       CommPortSelect("CommPortSelect", "", {1800, 4440, 1692, 288},
                      Items({"COM1", "COM2", "COM3", "COM4"})),

@@ -9,6 +9,7 @@
 #include "intel_hex/intel_hex.h"
 #include "replies/numbers.h"
 #include "scheduler/poll_cycle.h"
+#include "trends/recording.h"
 
 namespace velmora {
 namespace {
@@ -115,6 +116,7 @@ void StartDownload(Console& c) {
   s.ResponseLine.clear();
   s.ProgramType = ProgramType::BootLoader;
   ApplyProgramView(c, s.ProgramType);
+  MarkTrend(c, Quantity::Download, 1);
   ui.OpConfig.SetVisible(false);
   ui.SoftwareConfig.SetHeight(2575);
   ui.DownloadStatus.SetGeometry({1680, 1920, 3375, ui.DownloadStatus.Geometry().height});
@@ -252,6 +254,7 @@ void EndDownload(Console& c) {
   s.ResponseLine.clear();
   s.ProgramType = ProgramType::Unknown;
   ApplyProgramView(c, s.ProgramType);
+  MarkTrend(c, Quantity::Download, 0);
   SendReset(c);
   c.TransmitTimer.SetEnabled(true);
   ui.CommPortSelect.SetLocked(false);

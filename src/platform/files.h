@@ -20,6 +20,11 @@ class Files {
   virtual FileError OpenForRead(std::int16_t number, const std::string& path) = 0;
   // Raw bytes, every write appended at the end; created if missing, never truncated.
   virtual FileError OpenForAppend(std::int16_t number, const std::string& path) = 0;
+  // Raw bytes, written anew: created if missing, emptied if not. Only the kinds of files that
+  // can do it say so.
+  virtual FileError OpenForWrite(std::int16_t, const std::string&) {
+    return std::string("Writing a file anew is not supported here");
+  }
   virtual std::int64_t Length(std::int16_t number) = 0;
   // Up to count bytes from the current position; fewer at the end of the file.
   virtual std::string Read(std::int16_t number, std::size_t count) = 0;

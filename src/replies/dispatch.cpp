@@ -1,12 +1,15 @@
 // Program detection from the card's banners and listings, and the parsers in their fixed order.
 #include "replies/dispatch.h"
 
+#include <exception>
+
 #include "app/console.h"
 #include "app/program_view.h"
 #include "replies/line_state.h"
 #include "replies/op_status.h"
 #include "replies/reply_text.h"
 #include "replies/settings_replies.h"
+#include "trends/recording.h"
 
 namespace velmora {
 namespace {
@@ -14,7 +17,25 @@ namespace {
 void SetProgramType(Console& c, std::int32_t type) {
   c.state.ProgramType = type;
   ApplyProgramView(c, c.state.ProgramType);
+  MarkTrend(c, Quantity::Program, type);
 }
+
+// What the parsers stored from one line goes into the trends when the line has been handled
+// to its end, all with one time; a line that raised a reply error leaves nothing.
+class TrendLine {
+ public:
+  explicit TrendLine(Trends& t) : trends_(t) {}
+  ~TrendLine() {
+    if (std::uncaught_exceptions() > exceptions_)
+      trends_.DiscardLine();
+    else
+      trends_.CommitLine();
+  }
+
+ private:
+  Trends& trends_;
+  int exceptions_ = std::uncaught_exceptions();
+};
 
 struct Detection {
   const char* text;
@@ -56,6 +77,7 @@ constexpr Parser kApplicationParsers[] = {
 
 void DispatchResponseLine(Console& c) {
   const std::string& line = c.state.ResponseLine;
+  const TrendLine trendLine(c.trends);
   switch (c.state.ProgramType) {
     case ProgramType::Unknown:
       Detect(c, line, kWhileUnknown);

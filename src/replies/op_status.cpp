@@ -4,6 +4,7 @@
 #include "app/console.h"
 #include "app/lifecycle.h"
 #include "replies/reply_text.h"
+#include "trends/recording.h"
 
 namespace velmora {
 namespace {
@@ -14,6 +15,10 @@ CpeStatusRecord& Cpe(Console& c, std::uint8_t n) {
 }
 
 const CpeStatusRecord& Selected(Console& c) { return c.state.CpeStatus.at(c.state.SelectedCpe); }
+
+void RecordNumber(Console& c, int cpe, Quantity q, const std::string& text) {
+  RecordTrend(c, cpe, q, std::stoi(text));
+}
 
 }  // namespace
 
@@ -33,39 +38,49 @@ std::string DescribeOpState(std::uint8_t code) {
 void ParseOpStatus(Console& c, std::string& line) {
   auto& ui = c.ui;
   if (c.state.ProgramType == ProgramType::CpeApp) {
+    const auto set = [&](const std::string& state) {
+      ui.OpStateText.SetText(state);
+      RecordTrend(c, kNoCpe, Quantity::State, StateCode(state));
+    };
     if (Holds(line, "op_status: "))
-      ui.OpStateText.SetText(DescribeOpState(ToByte(DecimalValue(Cut(line, 12, 2)))));
+      set(DescribeOpState(ToByte(DecimalValue(Cut(line, 12, 2)))));
     else if (Holds(line, "Starting Ranging"))
-      ui.OpStateText.SetText("Ranging");
+      set("Ranging");
     else if (Holds(line, "Ranging Completed Successfully"))
-      ui.OpStateText.SetText("Locked");
+      set("Locked");
     else if (Holds(line, "Starting Acquisition"))
-      ui.OpStateText.SetText("Acquisition");
+      set("Acquisition");
     return;
   }
   if (c.state.ProgramType != ProgramType::LineCardApp) return;
 
   const auto setState = [&](const char* state) {
-    Cpe(c, SubscriberNumber(line)).OpState = state;
+    const std::uint8_t n = SubscriberNumber(line);
+    Cpe(c, n).OpState = state;
+    RecordTrend(c, n, Quantity::State, StateCode(state));
     ui.OpStateText.SetText(Selected(c).OpState);
   };
-  const auto reset = [&] {
-    ResetCpeStatus(c, SubscriberNumber(line));
+  const auto reset = [&](LinkCode why) {
+    const std::uint8_t n = SubscriberNumber(line);
+    ResetCpeStatus(c, n);
+    RecordCpeReset(c, n, why);
     ShowCpeStatus(c);
   };
   if (Holds(line, "op_status: ")) {
-    for (std::uint8_t k = 0; k < 4; ++k)
+    for (std::uint8_t k = 0; k < 4; ++k) {
       c.state.CpeStatus[k].OpState =
           DescribeOpState(ToByte(DecimalValue(Cut(line, 12 + 2 * k, 2))));
+      RecordTrend(c, k, Quantity::State, StateCode(c.state.CpeStatus[k].OpState));
+    }
     ui.OpStateText.SetText(Selected(c).OpState);
   } else if (Holds(line, "Starting Ranging")) {
     setState("Ranging");
   } else if (Holds(line, "Communications Lost")) {
-    reset();
+    reset(kCommunicationsLost);
   } else if (Holds(line, "Ranging Completed Successfully")) {
     setState("Locked");
   } else if (Holds(line, "Commanded Reset")) {
-    reset();
+    reset(kCommandedReset);
   }
 }
 
@@ -75,11 +90,13 @@ void ParseSfdLossCount(Console& c, std::string& line) {
   if (at == std::string::npos) return;
   if (c.state.ProgramType == ProgramType::CpeApp) {
     c.ui.SfdLossText.SetText(NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 17, 4)))));
+    RecordNumber(c, kNoCpe, Quantity::SfdLoss, c.ui.SfdLossText.Text());
   } else if (c.state.ProgramType == ProgramType::LineCardApp) {
     const std::uint8_t n = SubscriberNumber(line);
     // The line card's count stands right behind the marker, wherever that is.
     const double count = HexValue(Cut(std::string_view(line).substr(at), 17, 4));
     Cpe(c, n).SfdLoss = NumberText(static_cast<std::int64_t>(count));
+    RecordNumber(c, n, Quantity::SfdLoss, Cpe(c, n).SfdLoss);
     c.ui.SfdLossText.SetText(Selected(c).SfdLoss);
   }
 }
@@ -88,12 +105,15 @@ void ParseSignalStrength(Console& c, std::string& line) {
   if (!Holds(line, "FF28: ")) return;
   if (c.state.ProgramType == ProgramType::CpeApp) {
     c.ui.RssiText.SetText(NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 7, 2)))));
+    RecordNumber(c, kNoCpe, Quantity::Signal, c.ui.RssiText.Text());
   } else if (c.state.ProgramType == ProgramType::LineCardApp) {
     for (std::size_t k = 0; k < 4; ++k) {
       CpeStatusRecord& r = c.state.CpeStatus[k];
       // A CPE still acquiring has no link to measure.
-      if (r.OpState != "Acquisition")
+      if (r.OpState != "Acquisition") {
         r.Rssi = NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 7 + 3 * k, 2))));
+        RecordNumber(c, static_cast<int>(k), Quantity::Signal, r.Rssi);
+      }
     }
     c.ui.RssiText.SetText(Selected(c).Rssi);
   }

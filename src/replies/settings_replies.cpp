@@ -4,6 +4,7 @@
 
 #include "app/console.h"
 #include "replies/reply_text.h"
+#include "trends/recording.h"
 
 namespace velmora {
 namespace {
@@ -51,7 +52,9 @@ void ParseRadioSettings(Console& c, std::string& line) {
 
 void ParseTemperature(Console& c, std::string& line) {
   if (!Holds(line, "temperature: ")) return;
-  c.ui.TemperatureText.SetText(NumberText(ToInt16(HexValue(Cut(line, 14, 4)))));
+  const std::int16_t degrees = ToInt16(HexValue(Cut(line, 14, 4)));
+  c.ui.TemperatureText.SetText(NumberText(degrees));
+  RecordTrend(c, kNoCpe, Quantity::Temperature, degrees);
 }
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include "replies/dispatch.h"
 #include "replies/numbers.h"
 #include "terminal/logging.h"
+#include "trends/recording.h"
 
 namespace velmora {
 
@@ -69,6 +70,7 @@ void AppendTerminal(Console& c, std::string text) {
 
 void PortLost(Console& c, const std::string& description) {
   auto& s = c.state;
+  MarkTrend(c, Quantity::Port, 0);
   EndDownloadForLostPort(c);
   // Back to DISCONNECT as the engineer's own choice of it would do, unless the engineer has
   // already chosen again.

@@ -22,10 +22,12 @@
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QTabWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
 #include "app/lifecycle.h"
+#include "platform/qt/trends_view.h"
 
 namespace velmora {
 namespace {
@@ -361,6 +363,13 @@ QWidget* GuiMain::Create(Control& c) {
         auto* page = new QWidget;
         tabs_->addTab(page, Latin1(model.Captions()[i]));
         containers_[c.Name() + ":" + std::to_string(i)] = page;
+        // The charts fill their page; they are the toolkit's, not controls of the model.
+        if (model.Captions()[i] == "Trends") {
+          auto* layout = new QVBoxLayout(page);
+          layout->setContentsMargins(0, 0, 0, 0);
+          trends_ = new TrendsView(console_, page);
+          layout->addWidget(trends_);
+        }
       }
       connect(tabs_, &QTabWidget::currentChanged, this, [this, &model](int i) {
         model.UserShowTab(i);

@@ -12,6 +12,10 @@ class QLineEdit;
 class QTabWidget;
 
 namespace velmora {
+class TrendsView;
+}
+
+namespace velmora {
 
 // The terminal pane's text as shown: CR LF as line ends, other control bytes as readable
 // symbols, every byte as its Latin-1 character.
@@ -47,6 +51,7 @@ class GuiMain : public QWidget {
   Console& console_;
   QTabWidget* tabs_ = nullptr;
   QWidget* tabStack_ = nullptr;
+  TrendsView* trends_ = nullptr;
   std::map<const Control*, QWidget*> widgets_;
   std::map<std::string, QWidget*> containers_;
   QTimer paneRender_;

@@ -57,6 +57,10 @@ FileError QtFiles::OpenForAppend(std::int16_t number, const std::string& path) {
   return Open(number, path, QIODevice::WriteOnly | QIODevice::Append);
 }
 
+FileError QtFiles::OpenForWrite(std::int16_t number, const std::string& path) {
+  return Open(number, path, QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
 std::int64_t QtFiles::Length(std::int16_t number) {
   const auto it = open_.find(number);
   return it == open_.end() ? 0 : it->second->size();

@@ -1,0 +1,284 @@
+#include "platform/qt/trends_view.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QGraphicsLayout>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+
+#include "trends/recording.h"
+
+namespace velmora {
+namespace {
+
+// Slot 0 is the CPE application's own link, slots 1 to 4 the line card's CPEs 0 to 3. The
+// colours stay clear of the red, yellow and green of the bands behind them.
+const QColor kCpeColours[5] = {QColor(0x1f, 0x4e, 0xb4), QColor(0x1f, 0x4e, 0xb4),
+                               QColor(0xc0, 0x50, 0x00), QColor(0x80, 0x30, 0xa0),
+                               QColor(0x20, 0x20, 0x20)};
+constexpr std::int64_t kRangeMs[] = {5 * 60'000, 60 * 60'000, 24 * 60 * 60'000, 0};
+// More points than a chart this wide can show only cost drawing time.
+constexpr std::size_t kMaxPoints = 2000;
+
+QString SlotName(int slot) {
+  return slot == 0 ? "CPE" : QString("CPE %1").arg(slot - 1);
+}
+
+// Status colours of the field the chart follows, as the plot's background: value bounds
+// between red, yellow and green, from low to high.
+struct Band {
+  double upTo;
+  QColor colour;
+};
+std::vector<Band> BandsFor(TrendsView::ChartKind kind) {
+  const QColor red(255, 200, 200), yellow(255, 250, 190), green(210, 245, 210);
+  switch (kind) {
+    case TrendsView::kSignal:
+      return {{5.5, red}, {8.5, yellow}, {1e9, green}};
+    case TrendsView::kSfdLoss:
+      return {{3.5, green}, {10.5, yellow}, {1e9, red}};
+    default:
+      return {{-30, red}, {-20, yellow}, {40, green}, {60, yellow}, {1e9, red}};
+  }
+}
+
+}  // namespace
+
+TrendsView::TrendsView(Console& console, QWidget* parent) : QWidget(parent), console_(console) {
+  setObjectName("TrendsView");
+  chartChoice_ = new QComboBox(this);
+  chartChoice_->setObjectName("TrendsChart");
+  chartChoice_->addItems({"Signal strength", "SFD losses", "Temperature"});
+  rangeChoice_ = new QComboBox(this);
+  rangeChoice_->setObjectName("TrendsRange");
+  rangeChoice_->addItems({"5 min", "1 h", "24 h", "All"});
+  rangeChoice_->setCurrentIndex(range_);
+  auto* exportButton = new QPushButton(QString::fromUtf8("Export CSV…"), this);
+  exportButton->setObjectName("ExportCsvButton");
+  connect(chartChoice_, &QComboBox::activated, this,
+          [this](int i) { ShowChart(static_cast<ChartKind>(i)); });
+  connect(rangeChoice_, &QComboBox::activated, this,
+          [this](int i) { ShowRange(static_cast<Range>(i)); });
+  connect(exportButton, &QPushButton::clicked, this, [this] { ExportCsv_Click(console_); });
+
+  chart_ = new QChart;
+  chart_->setAnimationOptions(QChart::NoAnimation);
+  chart_->legend()->setAlignment(Qt::AlignRight);
+  chart_->layout()->setContentsMargins(0, 0, 0, 0);
+  chart_->setMargins(QMargins(2, 2, 2, 2));
+  chart_->setBackgroundRoundness(0);
+  chart_->setPlotAreaBackgroundVisible(true);
+  time_ = new QDateTimeAxis;
+  time_->setTickCount(4);
+  values_ = new QValueAxis;
+  values_->setLabelFormat("%d");
+  chart_->addAxis(time_, Qt::AlignBottom);
+  chart_->addAxis(values_, Qt::AlignLeft);
+  view_ = new QChartView(chart_, this);
+  view_->setObjectName("TrendsChartView");
+  view_->setRenderHint(QPainter::Antialiasing);
+
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(chartChoice_, 1);
+  bar->addWidget(rangeChoice_);
+  bar->addWidget(exportButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(2);
+  layout->addLayout(bar);
+  layout->addWidget(view_, 1);
+
+  // A few redraws a second at most; the timer runs only while the page is shown.
+  tick_.setInterval(250);
+  connect(&tick_, &QTimer::timeout, this, [this] {
+    const std::int64_t now = console_.trends.clock().MonotonicMs();
+    // New samples, or the time axis has moved on by a visible step.
+    if (!drawn_ || console_.trends.Revision() != drawnRevision_ || now - drawnAt_ >= 1000) Redraw();
+  });
+  ShowChart(kSignal);
+}
+
+void TrendsView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Redraw();
+  tick_.start();
+}
+
+void TrendsView::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  tick_.stop();
+}
+
+void TrendsView::ShowChart(ChartKind kind) {
+  kind_ = kind;
+  chartChoice_->setCurrentIndex(kind);
+  ClearSeries();
+  Redraw();
+}
+
+void TrendsView::ShowRange(Range range) {
+  range_ = range;
+  rangeChoice_->setCurrentIndex(range);
+  Redraw();
+}
+
+void TrendsView::ClearSeries() {
+  chart_->removeAllSeries();
+  std::fill(std::begin(lines_), std::end(lines_), nullptr);
+  const auto marks = [this](const QString& name, QScatterSeries::MarkerShape shape,
+                            const QColor& colour, double size) {
+    auto* s = new QScatterSeries;
+    s->setName(name);
+    s->setMarkerShape(shape);
+    s->setMarkerSize(size);
+    s->setColor(colour);
+    s->setBorderColor(colour);
+    chart_->addSeries(s);
+    s->attachAxis(time_);
+    s->attachAxis(values_);
+    return s;
+  };
+  stateMarks_ = marks("State", QScatterSeries::MarkerShapeTriangle, QColor(0x30, 0x30, 0x30), 7);
+  linkMarks_ = marks("Link lost", QScatterSeries::MarkerShapeRectangle, Qt::red, 8);
+  programMarks_ = marks("Program", QScatterSeries::MarkerShapeCircle, Qt::darkBlue, 8);
+}
+
+QLineSeries* TrendsView::LineFor(int slot, const QString& name, const QColor& colour) {
+  if (!lines_[slot]) {
+    auto* s = new QLineSeries;
+    s->setName(name);
+    QPen pen(colour);
+    pen.setWidthF(1.5);
+    s->setPen(pen);
+    chart_->addSeries(s);
+    s->attachAxis(time_);
+    s->attachAxis(values_);
+    lines_[slot] = s;
+  }
+  return lines_[slot];
+}
+
+void TrendsView::Redraw() {
+  const Trends& trends = console_.trends;
+  const std::int64_t nowMono = trends.clock().MonotonicMs();
+  // Spacing comes from the monotonic clock; the wall clock of now only labels the axis, so a
+  // clock that jumps moves the labels, never the points.
+  const std::int64_t toWall = trends.clock().WallMs() - nowMono;
+  std::int64_t from = range_ == kAll ? nowMono : nowMono - kRangeMs[range_];
+  const Quantity q = kind_ == kSignal    ? Quantity::Signal
+                     : kind_ == kSfdLoss ? Quantity::SfdLoss
+                                         : Quantity::Temperature;
+  const auto begin = [&](const TrendSeries& s) {
+    std::size_t lo = 0, hi = s.size();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (s[mid].monoMs < from)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return lo;
+  };
+  if (range_ == kAll) {
+    for (int cpe = kNoCpe; cpe < 4; ++cpe)
+      for (Quantity each : {q, Quantity::State, Quantity::Link})
+        if (!trends.Series(cpe, each).empty())
+          from = std::min(from, trends.Series(cpe, each)[0].monoMs);
+    for (Quantity each : {Quantity::Program, Quantity::Download, Quantity::Port})
+      if (!trends.Series(kNoCpe, each).empty())
+        from = std::min(from, trends.Series(kNoCpe, each)[0].monoMs);
+  }
+
+  // Counts and signal strength from 0; the temperature around what it has been.
+  double low = kind_ == kTemperature ? 1e9 : 0, high = kind_ == kTemperature ? -1e9 : 12;
+  for (int slot = 0; slot < 5; ++slot) {
+    const int cpe = slot - 1;
+    // Temperature is the card's, kept with the CPE application's own values.
+    if (kind_ == kTemperature && slot > 0) break;
+    const TrendSeries& s = trends.Series(cpe, q);
+    const std::size_t first = begin(s);
+    if (first == s.size() && !lines_[slot]) continue;
+    const std::size_t stride = std::max<std::size_t>(1, (s.size() - first) / kMaxPoints + 1);
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>((s.size() - first) / stride + 1));
+    // A loss count holds until the card reports the next one: drawn as steps up to now.
+    const bool steps = kind_ == kSfdLoss;
+    for (std::size_t i = first; i < s.size(); i += stride) {
+      if (steps && !points.empty())
+        points.append({double(s[i].monoMs + toWall), points.back().y()});
+      points.append({double(s[i].monoMs + toWall), double(s[i].value)});
+      low = std::min<double>(low, s[i].value);
+      high = std::max<double>(high, s[i].value);
+    }
+    if (steps && !points.empty()) points.append({double(nowMono + toWall), points.back().y()});
+    const QString name = kind_ == kTemperature ? QString("Temperature") : SlotName(slot);
+    LineFor(slot, name, kCpeColours[slot])->replace(points);
+  }
+  if (kind_ == kTemperature) {
+    if (low > high) low = high = 25;
+    low -= 5;
+    high += 5;
+  } else {
+    high += (high - low) * 0.08;
+  }
+
+  values_->setRange(low, high);
+  values_->applyNiceNumbers();
+  low = values_->min();
+
+  // Events sit on the time axis: state changes and lost links of every CPE, program changes.
+  QList<QPointF> states, links, programs;
+  for (int cpe = kNoCpe; cpe < 4; ++cpe) {
+    const TrendSeries& st = trends.Series(cpe, Quantity::State);
+    for (std::size_t i = begin(st); i < st.size(); ++i)
+      if (i == 0 || st[i].value != st[i - 1].value)
+        states.append({double(st[i].monoMs + toWall), low});
+    const TrendSeries& lk = trends.Series(cpe, Quantity::Link);
+    for (std::size_t i = begin(lk); i < lk.size(); ++i)
+      links.append({double(lk[i].monoMs + toWall), low});
+  }
+  for (Quantity each : {Quantity::Program, Quantity::Download, Quantity::Port}) {
+    const TrendSeries& ev = trends.Series(kNoCpe, each);
+    for (std::size_t i = begin(ev); i < ev.size(); ++i)
+      (each == Quantity::Port ? links : programs).append({double(ev[i].monoMs + toWall), low});
+  }
+  stateMarks_->replace(states);
+  linkMarks_->replace(links);
+  programMarks_->replace(programs);
+
+  const qint64 span = std::max<std::int64_t>(nowMono - from, 60'000);
+  time_->setFormat(span > 2 * 60 * 60'000 ? "dd.MM. HH:mm" : "HH:mm:ss");
+  time_->setRange(QDateTime::fromMSecsSinceEpoch(nowMono - span + toWall),
+                  QDateTime::fromMSecsSinceEpoch(nowMono + toWall));
+  PaintBands(values_->min(), values_->max());
+  drawnRevision_ = trends.Revision();
+  drawnAt_ = nowMono;
+  drawn_ = true;
+}
+
+void TrendsView::PaintBands(double low, double high) {
+  // A vertical gradient over the plot area with hard stops at the band bounds.
+  QLinearGradient gradient(0, 1, 0, 0);
+  gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
+  double below = low;
+  for (const Band& band : BandsFor(kind_)) {
+    if (band.upTo <= low) continue;
+    const double a = (below - low) / (high - low),
+                 b = (std::min(band.upTo, high) - low) / (high - low);
+    gradient.setColorAt(std::clamp(a, 0.0, 1.0), band.colour);
+    gradient.setColorAt(std::clamp(b, 0.0, 1.0) - 1e-6 * (b < 1), band.colour);
+    below = band.upTo;
+    if (band.upTo >= high) break;
+  }
+  chart_->setPlotAreaBackgroundBrush(gradient);
+}
+
+}  // namespace velmora

@@ -1,0 +1,64 @@
+// The "Trends" page: one chart of what the card reported over time (signal strength per CPE,
+// SFD losses per CPE, or the temperature), link and program events on the time axis, a time
+// range, and the CSV export. It draws only while shown, and at most a few times a second.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+
+#include "app/console.h"
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateTimeAxis;
+class QLineSeries;
+class QScatterSeries;
+class QValueAxis;
+
+namespace velmora {
+
+class TrendsView : public QWidget {
+  Q_OBJECT
+ public:
+  enum ChartKind { kSignal, kSfdLoss, kTemperature };
+  enum Range { k5Min, k1Hour, k24Hours, kAll };
+
+  explicit TrendsView(Console& console, QWidget* parent = nullptr);
+
+  void ShowChart(ChartKind kind);
+  void ShowRange(Range range);
+  // Draws what is recorded now; while shown the view does this itself when samples arrive.
+  void Redraw();
+  QChart* Chart() const { return chart_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  QLineSeries* LineFor(int slot, const QString& name, const QColor& colour);
+  void ClearSeries();
+  void PaintBands(double low, double high);
+
+  Console& console_;
+  QComboBox* chartChoice_;
+  QComboBox* rangeChoice_;
+  QChartView* view_;
+  QChart* chart_;
+  QDateTimeAxis* time_;
+  QValueAxis* values_;
+  QLineSeries* lines_[5] = {};
+  QScatterSeries* stateMarks_ = nullptr;
+  QScatterSeries* linkMarks_ = nullptr;
+  QScatterSeries* programMarks_ = nullptr;
+  ChartKind kind_ = kSignal;
+  Range range_ = k1Hour;
+  QTimer tick_;
+  std::uint64_t drawnRevision_ = 0;
+  std::int64_t drawnAt_ = 0;
+  bool drawn_ = false;
+};
+
+}  // namespace velmora
