@@ -19,6 +19,9 @@ struct OpenFileRequest {
   bool mustExist = true;  // otherwise a new name may be chosen after a confirmation
   // Refuses a read-only file and a file in a folder that cannot be written to.
   bool refuseReadOnly = false;
+  // A file to be written anew: a new name needs no confirmation, an existing file is replaced
+  // only after one, so that an export never overwrites a file by surprise.
+  bool saving = false;
   // The accept button's text and the prompt before the file name; empty: the platform's.
   std::string acceptText;
   std::string prompt;

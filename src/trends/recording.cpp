@@ -29,6 +29,7 @@ void ExportCsv_Click(Console& c) {
   request.filters = {{"CSV File (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}};
   request.mustExist = false;
   request.refuseReadOnly = true;
+  request.saving = true;
   const std::optional<ChosenFile> chosen = c.Dialog.ShowOpen(request);
   if (!chosen) return;
   const std::string csv = TrendsCsv(c.trends);

@@ -116,6 +116,7 @@ TEST(Trends, ExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
   card.files.disk["/tmp/t.csv"].bytes = "old";
   card.files.disk["/ro/t.csv"].readOnly = true;
   ExportCsv_Click(card.c);
+  EXPECT_TRUE(card.fake.chooser.requests.back().saving);  // a replaced file was confirmed first
   EXPECT_EQ(card.files.disk["/tmp/t.csv"].bytes,
             "time,program,cpe,quantity,value\r\n"
             "2026-12-07T00:00:00.000Z,CPE APP,,program,CPE APP\r\n"

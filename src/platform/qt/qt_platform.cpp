@@ -130,7 +130,12 @@ std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request
       QMessageBox::warning(parent, dialog.windowTitle(), refusal);
       continue;
     }
-    if (!info.exists() && !request.mustExist) {
+    if (request.saving && info.exists()) {
+      const auto answer = QMessageBox::question(
+          parent, dialog.windowTitle(),
+          info.fileName() + " already exists.\nDo you want to replace it?");
+      if (answer != QMessageBox::Yes) continue;
+    } else if (!info.exists() && !request.mustExist && !request.saving) {
       const auto answer = QMessageBox::question(
           parent, dialog.windowTitle(),
           info.fileName() + " does not exist.\nDo you want to create the file?");
