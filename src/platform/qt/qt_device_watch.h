@@ -1,0 +1,48 @@
+// Serial devices coming and going, as udev, a watch on folders or (where neither serves) a
+// rescan once a second reports them.
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QObject>
+#include <QTimer>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/device_watch.h"
+
+struct udev;
+struct udev_monitor;
+class QSocketNotifier;
+
+namespace velmora {
+
+class QtDeviceWatch : public QObject, public DeviceWatch {
+  Q_OBJECT
+ public:
+  explicit QtDeviceWatch(QObject* parent = nullptr);
+  ~QtDeviceWatch() override;
+
+  void Watch(const std::vector<std::string>& paths) override;
+  // How changes are noticed: "udev", "folders" or "rescan".
+  std::string How() const { return how_; }
+
+ private:
+  void WatchFolders();
+  void CheckPaths();
+  bool StartUdev();
+  void OnUdev();
+  void Rescan();
+
+  std::vector<std::string> paths_;
+  std::map<std::string, std::string> targets_;  // path -> the device it leads to; "" absent
+  std::map<std::string, DeviceInfo> system_;    // device path -> device, for the rescan
+  QFileSystemWatcher folders_;
+  QTimer rescan_;
+  ::udev* udev_ = nullptr;
+  ::udev_monitor* monitor_ = nullptr;
+  QSocketNotifier* notifier_ = nullptr;
+  std::string how_;
+};
+
+}  // namespace velmora
