@@ -1,6 +1,7 @@
 #include "platform/qt/qt_device_watch.h"
 
 #include <libudev.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -12,8 +13,17 @@
 namespace velmora {
 namespace {
 
+// The device a path leads to, and when that device node was made: a pseudo-terminal closed
+// and opened again may get the same name back, but never the same node.
 std::string Target(const std::string& path) {
-  return QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString();
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) return {};
+  return QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString() + '\n' +
+         std::to_string(node.st_ctim.tv_sec) + '.' + std::to_string(node.st_ctim.tv_nsec);
+}
+
+std::string TargetPath(const std::string& target) {
+  return target.substr(0, target.find('\n'));
 }
 
 // The nearest folder on the way to path that exists: a /dev/serial/by-id/ folder appears
@@ -71,7 +81,7 @@ void QtDeviceWatch::WatchFolders() {
   QStringList wanted;
   for (const auto& [path, target] : targets_) {
     wanted << ExistingFolder(QString::fromStdString(path));
-    if (!target.empty()) wanted << ExistingFolder(QString::fromStdString(target));
+    if (!target.empty()) wanted << ExistingFolder(QString::fromStdString(TargetPath(target)));
   }
   wanted.removeDuplicates();
   QStringList stale;

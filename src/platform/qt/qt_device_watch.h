@@ -35,8 +35,9 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
   void Rescan();
 
   std::vector<std::string> paths_;
-  std::map<std::string, std::string> targets_;  // path -> the device it leads to; "" absent
-  std::map<std::string, DeviceInfo> system_;    // device path -> device, for the rescan
+  // path -> the device node it leads to and when that was made; "" while absent
+  std::map<std::string, std::string> targets_;
+  std::map<std::string, DeviceInfo> system_;  // device path -> device, for the rescan
   QFileSystemWatcher folders_;
   QTimer rescan_;
   ::udev* udev_ = nullptr;
