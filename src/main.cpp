@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("VELMORA_PORTS")) explicitPorts = env;
   const velmora::PortTable table =
       velmora::ChoosePortTable(explicitPorts, velmora::SystemSerialPorts());
-  velmora::QtSerialPort port(table);
+  velmora::QtSerialPort port(velmora::PortTable{});  // the console tells it the devices
   velmora::QtTimer transmitTimer;
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;

@@ -40,6 +40,7 @@ QString ExistingFolder(const QString& path) {
 QtDeviceWatch::QtDeviceWatch(QObject* parent) : QObject(parent) {
   rescan_.setInterval(1000);
   connect(&folders_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (paths_.empty()) return Rescan();
     WatchFolders();
     CheckPaths();
   });
@@ -69,8 +70,15 @@ void QtDeviceWatch::Watch(const std::vector<std::string>& paths) {
     how_ = "udev";
     return;
   }
-  how_ = "rescan";
+  // Without udev the kernel still makes and removes the nodes in /dev. Asking the system for
+  // its serial ports costs about 20 ms, so only a change of /dev's tty names asks.
   for (const auto& port : SystemSerialPorts()) system_[port.device] = {port.device, {}};
+  ttyNames_ = TtyNames();
+  if (folders_.addPath("/dev")) {
+    how_ = "folders";
+    return;
+  }
+  how_ = "rescan";
   connect(&rescan_, &QTimer::timeout, this, [this] { Rescan(); });
   rescan_.start();
 }
@@ -141,7 +149,14 @@ void QtDeviceWatch::OnUdev() {
   if (what == "remove" && onDisappeared) onDisappeared(info);
 }
 
+QStringList QtDeviceWatch::TtyNames() {
+  return QDir("/dev").entryList({"tty*"}, QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 void QtDeviceWatch::Rescan() {
+  QStringList names = TtyNames();
+  if (names == ttyNames_) return;
+  ttyNames_ = std::move(names);
   std::map<std::string, DeviceInfo> now;
   for (const auto& port : SystemSerialPorts()) now[port.device] = {port.device, {}};
   for (const auto& [path, info] : system_)

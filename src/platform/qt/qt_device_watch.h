@@ -1,9 +1,10 @@
 // Serial devices coming and going, as udev, a watch on folders or (where neither serves) a
-// rescan once a second reports them.
+// look at /dev once a second reports them.
 #pragma once
 
 #include <QFileSystemWatcher>
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <map>
 #include <string>
@@ -33,11 +34,13 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
   bool StartUdev();
   void OnUdev();
   void Rescan();
+  static QStringList TtyNames();
 
   std::vector<std::string> paths_;
   // path -> the device node it leads to and when that was made; "" while absent
   std::map<std::string, std::string> targets_;
-  std::map<std::string, DeviceInfo> system_;  // device path -> device, for the rescan
+  std::map<std::string, DeviceInfo> system_;  // device path -> device, without udev
+  QStringList ttyNames_;                      // /dev/tty*, when the system's ports were asked
   QFileSystemWatcher folders_;
   QTimer rescan_;
   ::udev* udev_ = nullptr;
