@@ -120,9 +120,6 @@ TEST(PortWatch, ListChangesLeaveTheOpenPortAndItsEntryAlone) {
   EXPECT_EQ(rig.fake.port.closes, closes);
   EXPECT_TRUE(rig.fake.port.writes.empty());
   EXPECT_EQ(s.ProgramType, ProgramType::CpeApp);
-  // Choosing the entry in force is still no change.
-  rig.Run("choose 2");
-  EXPECT_EQ(rig.fake.port.opens, opens);
 }
 
 TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
@@ -130,38 +127,31 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
     const char* name;
     std::string steps;
     int open;  // the port open at the end, 0: none
-    std::size_t boxes;
   } rows[] = {
-      {"the same path returns", "drain,-/dev/ttyUSB0,+/dev/ttyUSB0", 1, 1},
-      {"the same adapter under a new path", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", 1, 1},
-      {"back before the loss was handled", "-/dev/ttyUSB0,+/dev/ttyUSB0,drain,drain", 1, 1},
-      {"another device arrives", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB0#b", 0, 1},
-      {"the engineer chose DISCONNECT meanwhile", "drain,choose 0,-/dev/ttyUSB0,+/dev/ttyUSB0", 0,
-       1},
-      {"the engineer chose another port meanwhile", "drain,+/dev/ttyUSB1,choose 2,+/dev/ttyUSB0", 2,
-       1},
-      {"the window was closed", "drain,close,+/dev/ttyUSB0", 0, 1},
+      {"the same path returns", "drain,-/dev/ttyUSB0,+/dev/ttyUSB0", 1},
+      {"the same adapter under a new path", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", 1},
+      {"back before the loss was handled", "-/dev/ttyUSB0,+/dev/ttyUSB0,drain,drain", 1},
+      {"another device arrives", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB0#b", 0},
+      {"the engineer chose DISCONNECT meanwhile", "drain,choose 0,-/dev/ttyUSB0,+/dev/ttyUSB0", 0},
+      {"the engineer chose another port meanwhile", "drain,+/dev/ttyUSB1,choose 2,+/dev/ttyUSB0",
+       2},
+      {"the window was closed", "drain,close,+/dev/ttyUSB0", 0},
       {"a failed reconnect says nothing and waits for the next return",
-       "drain,busy 1,+/dev/ttyUSB0,-/dev/ttyUSB0,free 1,+/dev/ttyUSB0", 1, 1},
+       "drain,busy 1,+/dev/ttyUSB0,-/dev/ttyUSB0,free 1,+/dev/ttyUSB0", 1},
   };
   for (const auto& row : rows) {
     Rig rig;
     rig.Run("choose 1,lose," + row.steps);
     EXPECT_EQ(rig.fake.port.IsOpen() ? rig.fake.port.CommPort() : 0, row.open) << row.name;
-    EXPECT_EQ(rig.fake.messages.shown.size(), row.boxes) << row.name;
+    // One box, the loss's own; a failed reconnect adds none.
+    ASSERT_EQ(rig.fake.messages.shown.size(), 1u) << row.name;
+    EXPECT_EQ(rig.fake.messages.shown[0],
+              "lost\n\nThe console will reconnect to COM1 by itself when the device returns.");
     if (row.open == 1) {
       EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), rig.c.state.PortListIndex) << row.name;
       EXPECT_EQ(rig.c.ui.CommPortSelect.ItemText(rig.c.state.PortListIndex), "COM1") << row.name;
     }
   }
-}
-
-TEST(PortWatch, LostPortBoxSaysTheConsoleWillReconnect) {
-  Rig rig;
-  rig.Run("choose 1,lose,drain");
-  ASSERT_EQ(rig.fake.messages.shown.size(), 1u);
-  EXPECT_EQ(rig.fake.messages.shown[0],
-            "lost\n\nThe console will reconnect to COM1 by itself when the device returns.");
 }
 
 }  // namespace
