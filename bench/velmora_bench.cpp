@@ -408,6 +408,12 @@ class Card {
 
   std::string Link() const { return link_.string(); }
   pid_t pid() const { return pid_; }
+  // A command on the card's standard input, as its operator types it.
+  void Operator(const std::string& command) {
+    const std::string line = command + "\n";
+    if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      Fail("cannot write to the simulated card");
+  }
 
  private:
   fs::path link_;
@@ -730,6 +736,54 @@ void TrendsMemory(const Paths&) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Replug: the card's line pulled and put back, and the console reopening it by itself, timed
+// from the new line's link to the console holding the new pseudo-terminal open.
+
+bool Holds(pid_t pid, const std::string& device) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec))
+    if (fs::read_symlink(fd.path(), ec) == device) return true;
+  return false;
+}
+
+void Replug(const Paths& paths) {
+  const int runs = 10;
+  Say("replug: %d times", runs);
+  Card card(paths, "replug-card", {"--start", "linecard", "--quiet", "--steady"});
+  Console console(paths, "COM1=" + card.Link(), "replug");
+  console.WaitShown();
+  console.Do("choose CommPortSelect 1");
+  if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+  std::vector<double> ms, fromCommand;
+  for (int i = 0; i < runs; ++i) {
+    std::error_code ec;
+    card.Operator("unplug");
+    if (!console.WaitFor("CommPortSelect", "index", "0", 10s)) Fail("the loss went unnoticed");
+    console.Ask("close-box");
+    Sleep(200ms);
+    const std::int64_t asked = MonotonicNs();
+    card.Operator("replug");
+    fs::path now;
+    while ((now = fs::canonical(card.Link(), ec)).empty() && MonotonicNs() - asked < 5'000'000'000)
+      Sleep(100us);
+    const std::int64_t linked = MonotonicNs();
+    while (!Holds(console.pid(), now.string()) && MonotonicNs() - linked < 10'000'000'000)
+      Sleep(200us);
+    if (!Holds(console.pid(), now.string())) Fail("the console did not reopen the line");
+    ms.push_back(static_cast<double>(MonotonicNs() - linked) / 1e6);
+    fromCommand.push_back(static_cast<double>(MonotonicNs() - asked) / 1e6);
+    if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("not recognised again");
+  }
+  std::sort(ms.begin(), ms.end());
+  std::sort(fromCommand.begin(), fromCommand.end());
+  Report(
+      Format("replug: the card's line back to the port reopened, median of %d", runs),
+      Format("%.1f ms (worst %.1f ms; from the card's replug command: %.1f ms, worst %.1f ms)",
+             ms[ms.size() / 2], ms.back(), fromCommand[fromCommand.size() / 2], fromCommand.back()),
+      "< 1500 ms", ms.back() < 1500);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Latency: from the last byte of a reply on the line to its field set.
 
 void Latency(const Paths& paths) {
@@ -966,7 +1020,7 @@ void Startup(const Paths& paths) {
   const int runs = 5;
   Say("start-up: %d launches", runs);
   Pty pty;
-  std::vector<double> ms;
+  std::vector<double> ms, fromCommand;
   for (int i = 0; i < runs; ++i) {
     Console console(paths, "COM1=" + pty.SlavePath(), "startup");
     console.WaitShown();
@@ -985,15 +1039,16 @@ void Startup(const Paths& paths) {
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
     {"flood", Flood},     {"idle", Idle},         {"trends", TrendsMemory},
     {"latency", Latency}, {"download", Download}, {"hexcheck", HexCheck},
-    {"startup", Startup}};
+    {"startup", Startup}, {"replug", Replug}};
 const std::vector<std::string> kOrder = {"flood",    "idle",     "trends",  "latency",
-                                         "download", "hexcheck", "startup"};
+                                         "download", "hexcheck", "startup", "replug"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
-      "Scenarios: flood idle trends latency download hexcheck startup (default: all, in this\n"
+      "Scenarios: flood idle trends latency download hexcheck startup replug (default: all, in\n"
+      "this order).\n"
       "order).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"

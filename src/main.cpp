@@ -9,8 +9,10 @@
 #include "app/lifecycle.h"
 #include "platform/qt/automation.h"
 #include "platform/qt/gui_main.h"
+#include "platform/qt/qt_device_watch.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
+#include "serial/port_watch.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -25,7 +27,9 @@ int main(int argc, char** argv) {
 
   std::optional<std::string> explicitPorts;
   if (const char* env = std::getenv("VELMORA_PORTS")) explicitPorts = env;
-  velmora::QtSerialPort port(velmora::ChoosePortTable(explicitPorts, velmora::SystemSerialPorts()));
+  const velmora::PortTable table =
+      velmora::ChoosePortTable(explicitPorts, velmora::SystemSerialPorts());
+  velmora::QtSerialPort port(velmora::PortTable{});  // the console tells it the devices
   velmora::QtTimer transmitTimer;
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;
@@ -38,7 +42,12 @@ int main(int argc, char** argv) {
       automated ? static_cast<velmora::FileChooser&>(scriptedChooser) : chooser;
   velmora::Console console({port, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
+  // The console keeps the devices behind the numbers; the port opens what it is told.
+  velmora::UsePortTable(console, table, explicitPorts.has_value());
+  port.devices = [&console](int n) { return velmora::PortDevice(console, n); };
   velmora::Form_Load(console);
+  velmora::QtDeviceWatch deviceWatch;
+  velmora::WatchPorts(console, deviceWatch);
 
   velmora::GuiMain window(console);
   chooser.parent = &window;

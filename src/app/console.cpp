@@ -7,6 +7,7 @@
 #include "scheduler/poll_cycle.h"
 #include "scheduler/settings_edits.h"
 #include "serial/port_list.h"
+#include "serial/port_watch.h"
 #include "serial/receive_path.h"
 #include "terminal/command_line.h"
 #include "terminal/logging.h"
@@ -14,12 +15,13 @@
 namespace velmora {
 
 Console::Console(Platform p)
-    : MSComm1(p.MSComm1),
+    : boxes_(p.messages),
+      MSComm1(p.MSComm1),
       TransmitTimer(p.TransmitTimer),
       DownloadTimer(p.DownloadTimer),
       files(p.files),
       Dialog(p.Dialog),
-      messages(p.messages),
+      messages(boxes_),
       pump(p.pump) {
   // Both timers are created disabled; the poll timer's interval is fixed.
   TransmitTimer.SetEnabled(false);
@@ -35,7 +37,10 @@ Console::Console(Platform p)
   DownloadTimer.onTimer = [this] { DownloadTimer_Timer(*this); };
 
   ui.ExitButton.onClick = [this] { ExitButton_Click(*this); };
-  ui.CommPortSelect.onClick = [this] { CommPortSelect_Click(*this); };
+  ui.CommPortSelect.onClick = [this] {
+    CommPortSelect_Click(*this);
+    PortChosen(*this);
+  };
 
   ui.OpStateText.onChange = [this] { OpStateText_Change(*this); };
   ui.RssiText.onChange = [this] { RssiText_Change(*this); };

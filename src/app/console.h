@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
+#include "serial/port_watch.h"
 #include "trends/trends.h"
 
 namespace velmora {
@@ -28,7 +29,24 @@ struct Platform {
   EventPump& pump;
 };
 
+// The platform's message box, silenced while the console reopens a lost port by itself: a
+// reopening that fails waits for the device's next return without a word.
+class ConsoleMessages : public MessageBox {
+ public:
+  explicit ConsoleMessages(MessageBox& shown) : shown_(shown) {}
+  void Warning(const std::string& text) override {
+    if (!quiet) shown_.Warning(text);
+  }
+  bool quiet = false;
+
+ private:
+  MessageBox& shown_;
+};
+
 class Console {
+ private:
+  ConsoleMessages boxes_;
+
  public:
   explicit Console(Platform platform);
   Console(const Console&) = delete;
@@ -70,6 +88,10 @@ class Console {
   // Closes the window (set by whoever shows it); Form_Unload runs once either way.
   std::function<void()> closeWindow;
   bool unloaded = false;
+
+  // Devices behind the port numbers, and a lost port waiting for its device.
+  PortWatchState portWatch;
+  ConsoleMessages& boxes() { return boxes_; }
 
  private:
   std::deque<std::function<void()>> deferred_;

@@ -18,7 +18,9 @@ constexpr Color kYellow = 0xFFFF00;
 constexpr Color kGreen = 0x00FF00;
 constexpr Color kSystemWindowBackground = 0x80000005;
 constexpr Color kSystemDisplayGrey = 0x8000000B;  // inactive window border grey
-constexpr bool IsSystemColor(Color c) { return (c & 0x80000000u) != 0; }
+constexpr bool IsSystemColor(Color c) {
+  return (c & 0x80000000u) != 0;
+}
 
 struct Twips {
   int left = 0, top = 0, width = 0, height = 0;
@@ -51,7 +53,10 @@ class Control {
   using Observer = std::function<void(Control&, Prop)>;
 
   Control(std::string name, Kind kind, std::string container, Twips geometry)
-      : name_(std::move(name)), container_(std::move(container)), kind_(kind), geometry_(geometry) {}
+      : name_(std::move(name)),
+        container_(std::move(container)),
+        kind_(kind),
+        geometry_(geometry) {}
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
   virtual ~Control() = default;
@@ -208,7 +213,8 @@ class ComboBox : public Control {
   };
 
   ComboBox(std::string name, std::string container, Twips g, std::vector<Item> items)
-      : Control(std::move(name), Kind::ComboBox, std::move(container), g), items_(std::move(items)) {}
+      : Control(std::move(name), Kind::ComboBox, std::move(container), g),
+        items_(std::move(items)) {}
 
   const std::vector<Item>& Items() const { return items_; }
   int ListCount() const { return static_cast<int>(items_.size()); }
@@ -227,6 +233,25 @@ class ComboBox : public Control {
   void AddItem(std::string text, std::int32_t data = 0, std::string toolTip = {}) {
     items_.push_back({std::move(text), data, std::move(toolTip)});
     Notify(Prop::Items);
+  }
+
+  // Inserting or removing an entry before the chosen one moves the index with its entry, as
+  // the list shows it; that is no click. The chosen entry itself is never removed this way.
+  void InsertItem(int at, std::string text, std::int32_t data = 0, std::string toolTip = {}) {
+    if (at < 0 || at > ListCount()) return;
+    items_.insert(items_.begin() + at, {std::move(text), data, std::move(toolTip)});
+    const bool moved = listIndex_ >= at;
+    if (moved) ++listIndex_;
+    Notify(Prop::Items);
+    if (moved) Notify(Prop::ListIndex);
+  }
+  void RemoveItem(int at) {
+    if (at < 0 || at >= ListCount() || at == listIndex_) return;
+    items_.erase(items_.begin() + at);
+    const bool moved = listIndex_ > at;
+    if (moved) --listIndex_;
+    Notify(Prop::Items);
+    if (moved) Notify(Prop::ListIndex);
   }
 
   std::int16_t ListIndex() const { return listIndex_; }

@@ -6,6 +6,7 @@
 #include "download/download.h"
 #include "replies/dispatch.h"
 #include "replies/numbers.h"
+#include "serial/port_watch.h"
 #include "terminal/logging.h"
 #include "trends/recording.h"
 
@@ -74,8 +75,13 @@ void PortLost(Console& c, const std::string& description) {
   EndDownloadForLostPort(c);
   // Back to DISCONNECT as the engineer's own choice of it would do, unless the engineer has
   // already chosen again.
-  if (!c.MSComm1.IsOpen() && s.PortListIndex > 0) c.ui.CommPortSelect.SetListIndex(0);
-  c.messages.Warning(description);
+  if (!c.MSComm1.IsOpen() && s.PortListIndex > 0) {
+    const int port = c.ui.CommPortSelect.ItemData(s.PortListIndex);
+    c.ui.CommPortSelect.SetListIndex(0);
+    // Remembered before the box: a box left open does not stop the reconnect.
+    AwaitReturn(c, port);
+  }
+  c.messages.Warning(description + ReturnNote(c));
 }
 
 }  // namespace velmora

@@ -202,7 +202,9 @@ TEST_F(FaultMatrix, AnAdapterPulledWhilePollingOrInAnyStateOfADownloadShowsOneBo
     }
     ASSERT_NO_FATAL_FAILURE(row.bring());
     if (row.program_after == std::string("BOOT LOADER")) {
-      ASSERT_NE(HeldOpen(console->pid(), {row.file}), "") << "the program file is not open";
+      // The console opens the file once the events pending at "Sending" have run.
+      ASSERT_TRUE(WaitUntil([&] { return HeldOpen(console->pid(), {row.file}) != ""; }, 5s))
+          << "the program file is not open";
     }
     ASSERT_NO_FATAL_FAILURE(PullAndReplug({row.file}, row.program_after));
     EXPECT_TRUE(row.when != std::string("rebooting") || Took("stop", mark) == 0)

@@ -35,6 +35,7 @@ QtSerialPort::QtSerialPort(PortTable table, QObject* parent)
 }
 
 std::string QtSerialPort::DeviceName(int port) const {
+  if (devices) return devices(port);
   const auto it = table_.find(port);
   return it == table_.end() ? std::string{} : it->second;
 }
@@ -53,10 +54,12 @@ OpenFailure QtSerialPort::Open() {
     const std::string text = serial_.errorString().toStdString();
     serial_.clearError();
     if (error == QSerialPort::DeviceNotFoundError) return {kCommErrorNoSuchPort, text};
-    if (error == QSerialPort::PermissionError && text.find("Permission denied") != std::string::npos)
+    if (error == QSerialPort::PermissionError &&
+        text.find("Permission denied") != std::string::npos)
       return {kCommErrorCannotOpen,
-              text + "\n\nTo use serial ports, your user must be a member of the 'dialout' "
-                     "group (sudo usermod -aG dialout $USER, then log in again)."};
+              text +
+                  "\n\nTo use serial ports, your user must be a member of the 'dialout' "
+                  "group (sudo usermod -aG dialout $USER, then log in again)."};
     // Locked by another program, or held exclusively (EBUSY).
     if (error == QSerialPort::PermissionError) return {kCommErrorPortBusy, text};
     return {kCommErrorCannotOpen, text};

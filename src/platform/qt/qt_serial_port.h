@@ -32,6 +32,10 @@ class QtSerialPort : public QObject, public SerialPort {
   int SThreshold() const override { return threshold_; }
   std::string DeviceName(int port) const override;
 
+  // Who keeps the devices behind the port numbers, when the table given at construction is
+  // not the one in force (the console numbers devices that come and go).
+  std::function<std::string(int port)> devices;
+
   // Characters waiting to be sent: Qt's buffer plus the driver's queue. Replaceable so that
   // tests can drive the send threshold.
   std::function<qint64()> waiting;

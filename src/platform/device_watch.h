@@ -1,0 +1,29 @@
+// Serial devices that come and go while the console runs (an adapter plugged in or pulled).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+struct DeviceInfo {
+  std::string path;  // what the port opens: /dev/ttyUSB0, or a path named in the port table
+  // What stays the same when the device returns under another path: for a USB adapter its
+  // /dev/serial/by-id/ name; empty when the system gives none.
+  std::string id;
+};
+
+class DeviceWatch {
+ public:
+  virtual ~DeviceWatch() = default;
+  // Starts reporting changes. With paths, only those are watched (each reported once it exists
+  // and when what it points to changes); without, the system's serial devices.
+  virtual void Watch(const std::vector<std::string>& paths) = 0;
+
+  // Run on the window's thread, never from inside a call into the watch.
+  std::function<void(const DeviceInfo&)> onAppeared;
+  std::function<void(const DeviceInfo&)> onDisappeared;
+};
+
+}  // namespace velmora

@@ -1,0 +1,158 @@
+// Ports that come and go: the list follows the devices, numbers stay with their devices, and
+// a lost port is chosen again when its own device returns.
+#include "serial/port_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "app/lifecycle.h"
+#include "support/fake_device_watch.h"
+#include "support/fakes.h"
+
+namespace velmora::testing {
+namespace {
+
+using A = FakeSerialPort::Availability;
+
+// A console on fakes whose table is COM1=/dev/ttyUSB0 (present at start-up), or with a fixed
+// table also COM3=/tmp/card (absent at start-up).
+struct Rig {
+  FakePlatform fake;
+  Console c{fake.platform()};
+  FakeDeviceWatch watch;
+
+  explicit Rig(bool fixed = false) {
+    fake.port.SetPort(1, A::Free);
+    PortTable table{{1, "/dev/ttyUSB0"}};
+    if (fixed) table[3] = "/tmp/card";
+    UsePortTable(c, table, fixed);
+    Form_Load(c);
+    for (int n = 2; n <= 8; ++n) fake.port.SetPort(n, A::Free);
+    WatchPorts(c, watch);
+  }
+
+  // "+path#id" plugs, "-path#id" pulls, "lose" loses the open port, "drain" runs deferred
+  // work (the box), "choose N" is the engineer's choice of entry N, "busy N" / "free N" set
+  // port N, "close" closes the window.
+  void Run(const std::string& steps) {
+    std::istringstream in(steps);
+    for (std::string step; std::getline(in, step, ',');) {
+      const auto hash = step.find('#');
+      const std::string path = step.substr(1, hash == std::string::npos ? hash : hash - 1);
+      const std::string id = hash == std::string::npos ? "" : step.substr(hash + 1);
+      const auto arg = [&step] { return std::stoi(step.substr(step.find(' ') + 1)); };
+      if (step[0] == '+') watch.Plug(path, id);
+      if (step[0] == '-') watch.Pull(path, id);
+      if (step == "lose") fake.port.Lose("lost");
+      if (step == "drain") c.RunDeferred();
+      if (step.rfind("choose ", 0) == 0) c.ui.CommPortSelect.UserChoose(arg());
+      if (step.rfind("busy ", 0) == 0) fake.port.SetPort(arg(), A::Busy);
+      if (step.rfind("free ", 0) == 0) fake.port.SetPort(arg(), A::Free);
+      if (step == "close") UnloadMainWindow(c);
+    }
+  }
+
+  std::string List() const {
+    std::string texts;
+    for (const auto& item : c.ui.CommPortSelect.Items()) texts += item.text + " ";
+    return texts;
+  }
+};
+
+TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
+  struct Row {
+    const char* name;
+    bool fixed;
+    std::string steps;
+    std::string list;
+  } rows[] = {
+      {"a new device takes the lowest free number", false, "+/dev/ttyUSB1,+/dev/ttyUSB2",
+       "DISCONNECT COM1 COM2 COM3 "},
+      {"a device that leaves is no longer listed", false, "+/dev/ttyUSB1,-/dev/ttyUSB0",
+       "DISCONNECT COM2 "},
+      {"an absent device keeps its number; a newcomer takes the next", false,
+       "+/dev/ttyUSB1,-/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB1", "DISCONNECT COM1 COM2 COM3 "},
+      {"an adapter back under a new path keeps its number by its by-id name", false,
+       "+/dev/ttyUSB1#a,-/dev/ttyUSB1#a,+/dev/ttyUSB2#b,+/dev/ttyUSB7#a",
+       "DISCONNECT COM1 COM2 COM3 "},
+      {"eight numbers at most", false,
+       "+/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB3,+/dev/ttyUSB4,+/dev/ttyUSB5,+/dev/ttyUSB6,"
+       "+/dev/ttyUSB7,+/dev/ttyUSB8",
+       "DISCONNECT COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 "},
+      {"a table's path is listed under its number once it exists; other devices are not", true,
+       "+/tmp/card,+/dev/ttyUSB1", "DISCONNECT COM1 COM3 "},
+      {"the open port stays listed while its device is away", false, "choose 1,-/dev/ttyUSB0",
+       "DISCONNECT COM1 "},
+      {"and goes once another entry is chosen", false, "choose 1,-/dev/ttyUSB0,choose 0",
+       "DISCONNECT "},
+  };
+  for (const auto& row : rows) {
+    Rig rig(row.fixed);
+    rig.Run(row.steps);
+    EXPECT_EQ(rig.List(), row.list) << row.name;
+    EXPECT_TRUE(rig.fake.messages.shown.empty()) << row.name;
+  }
+}
+
+TEST(PortWatch, ListChangesLeaveTheOpenPortAndItsEntryAlone) {
+  Rig rig(true);
+  rig.Run("+/tmp/card,choose 2");  // COM3
+  auto& s = rig.c.state;
+  s.ProgramType = ProgramType::CpeApp;
+  const int opens = rig.fake.port.opens, closes = rig.fake.port.closes;
+  int clicks = 0;
+  const auto click = rig.c.ui.CommPortSelect.onClick;
+  rig.c.ui.CommPortSelect.onClick = [&] { ++clicks, click(); };
+
+  rig.Run("-/dev/ttyUSB0");
+  EXPECT_EQ(rig.List(), "DISCONNECT COM3 ");
+  EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), 1);
+  EXPECT_EQ(s.PortListIndex, 1);
+  rig.Run("+/dev/ttyUSB0");
+  EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), 2);
+  EXPECT_EQ(s.PortListIndex, 2);
+  EXPECT_EQ(rig.c.ui.CommPortSelect.Items()[1].toolTip, "/dev/ttyUSB0");
+
+  EXPECT_EQ(clicks, 0);
+  EXPECT_EQ(rig.fake.port.opens, opens);
+  EXPECT_EQ(rig.fake.port.closes, closes);
+  EXPECT_TRUE(rig.fake.port.writes.empty());
+  EXPECT_EQ(s.ProgramType, ProgramType::CpeApp);
+}
+
+TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
+  struct Row {
+    const char* name;
+    std::string steps;
+    int open;  // the port open at the end, 0: none
+  } rows[] = {
+      {"the same path returns", "drain,-/dev/ttyUSB0,+/dev/ttyUSB0", 1},
+      {"the same adapter under a new path", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", 1},
+      {"back before the loss was handled", "-/dev/ttyUSB0,+/dev/ttyUSB0,drain,drain", 1},
+      {"another device arrives", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB0#b", 0},
+      {"the engineer chose DISCONNECT meanwhile", "drain,choose 0,-/dev/ttyUSB0,+/dev/ttyUSB0", 0},
+      {"the engineer chose another port meanwhile", "drain,+/dev/ttyUSB1,choose 2,+/dev/ttyUSB0",
+       2},
+      {"the window was closed", "drain,close,+/dev/ttyUSB0", 0},
+      {"a failed reconnect says nothing and waits for the next return",
+       "drain,busy 1,+/dev/ttyUSB0,-/dev/ttyUSB0,free 1,+/dev/ttyUSB0", 1},
+  };
+  for (const auto& row : rows) {
+    Rig rig;
+    rig.Run("choose 1,lose," + row.steps);
+    EXPECT_EQ(rig.fake.port.IsOpen() ? rig.fake.port.CommPort() : 0, row.open) << row.name;
+    // One box, the loss's own; a failed reconnect adds none.
+    ASSERT_EQ(rig.fake.messages.shown.size(), 1u) << row.name;
+    EXPECT_EQ(rig.fake.messages.shown[0],
+              "lost\n\nThe console will reconnect to COM1 by itself when the device returns.");
+    if (row.open == 1) {
+      EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), rig.c.state.PortListIndex) << row.name;
+      EXPECT_EQ(rig.c.ui.CommPortSelect.ItemText(rig.c.state.PortListIndex), "COM1") << row.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velmora::testing
