@@ -140,50 +140,22 @@ const char* const kLines[] = {"Boot Loader Initialized",
                               "Battery: 12.3 V",
                               "Debug level 80"};
 
-// A serial port that also counts writes attempted while it is closed (the fake records none).
-class CountingPort : public FakeSerialPort {
- public:
-  bool Output(const std::string& bytes) override {
-    if (!IsOpen() && inPoll) ++closedPollWrites;
-    if (onAnyOutput) onAnyOutput(bytes);
-    return FakeSerialPort::Output(bytes);
-  }
-  int closedPollWrites = 0;
-  bool inPoll = false;
-  std::function<void(const std::string&)> onAnyOutput;
-};
-
-// A file chooser is modal: timers and port events go on while it is shown.
-class ModalChooser : public FakeFileChooser {
- public:
-  std::optional<ChosenFile> ShowOpen(const OpenFileRequest& request) override {
-    if (whileShown) whileShown();
-    return FakeFileChooser::ShowOpen(request);
-  }
-  std::function<void()> whileShown;
-};
-
 class Harness {
  public:
-  // The fakes of FakePlatform, with the port and the chooser above in place of theirs.
-  CountingPort port;
-  FakeClock clock;
-  FakeTimer transmitTimer{&clock};
-  FakeTimer downloadTimer{&clock};
-  FakeFiles files;
-  ModalChooser chooser;
-  FakeMessageBox messages;
-  FakeEventPump pump;
-  Console c{Platform{port, transmitTimer, downloadTimer, files, chooser, messages, pump}};
+  FakePlatform fake;
+  FakeSerialPort& port = fake.port;
+  FakeClock& clock = fake.clock;
+  FakeTimer &transmitTimer = fake.transmitTimer, &downloadTimer = fake.downloadTimer;
+  FakeFiles& files = fake.files;
+  FakeFileChooser& chooser = fake.chooser;
+  FakeEventPump& pump = fake.pump;
+  Console c{fake.platform()};
   ConsoleState& s = c.state;
   MainWindow& ui = c.ui;
 
   explicit Harness(FuzzedDataProvider& in) : in_(in) {
-    port.onAnyOutput = [this](const std::string& bytes) { Written(bytes); };
-    port.onOutput = [this](const std::string& bytes) {
-      if (!port.IsOpen()) Fail("a write was recorded on a closed port: " + Printable(bytes));
-    };
-    messages.whileShown = [this](const std::string&) { ModalEvent(); };
+    port.onOutput = [this](const std::string& bytes) { Written(bytes); };
+    fake.messages.whileShown = [this](const std::string&) { ModalEvent(); };
     chooser.whileShown = [this] { ModalEvent(); };
     c.closeWindow = [this] { windowClosed_ = true; };
     port.SetPort(1, FakeSerialPort::Availability::Free);
@@ -195,9 +167,9 @@ class Harness {
     Form_Load(c);
     // The poll timer's writes are told apart, so a write to a closed port can be traced to it.
     transmitTimer.onTimer = [this, poll = std::move(transmitTimer.onTimer)] {
-      port.inPoll = true;
+      const int closedWrites = port.closedWrites;
       poll();
-      port.inPoll = false;
+      if (port.closedWrites != closedWrites) Fail("the poll cycle wrote to a closed port");
     };
     Choose(ui.CommPortSelect, 1);
     if (!port.IsOpen()) Fail("COM1 did not open");
@@ -470,6 +442,7 @@ class Harness {
 
   // During the transfer every write is a piece of the program file.
   void Written(const std::string& bytes) {
+    if (!port.IsOpen()) Fail("a write was recorded on a closed port: " + Printable(bytes));
     if (c.downloadRun != sentRun_) sentRun_ = c.downloadRun, sent_.clear();
     if (s.Downloading && s.DownloadStage == 2) sent_ += bytes;
   }
@@ -567,7 +540,6 @@ class Harness {
            "PortListIndex " + std::to_string(s.PortListIndex) + " but the list shows " +
                std::to_string(ui.CommPortSelect.ListIndex()));
     Expect(!port.IsOpen() || s.PortListIndex > 0, "a port is open while DISCONNECT is chosen");
-    Expect(port.closedPollWrites == 0, "the poll cycle wrote to a closed port");
 
     // Files: the log file while logging, the program file only while it is being sent.
     Expect(s.Downloading || s.DownloadFile == 0, "DownloadFile stays set after the download");

@@ -117,16 +117,6 @@ TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
   EXPECT_TRUE(WaitUntil(
       [&] { return console->Get("TerminalText").find("0005: 01") != std::string::npos; }, 3s));
   EXPECT_EQ(Took("ree 5"), 1);
-  // The field keeps the command; Up and Down walk through those sent and back to the draft.
-  EXPECT_EQ(console->Get("CommandLineText"), "ree 5");
-  clear();
-  console->Do("type CommandLineText dr");
-  std::vector<std::string> seen;
-  for (const char* key : {"Up", "Up", "Down", "Down"}) {
-    console->Do(std::string("key CommandLineText ") + key);
-    seen.push_back(console->Get("CommandLineText"));
-  }
-  EXPECT_EQ(seen, (std::vector<std::string>{"ree 5", "ree 4", "ree 5", "dr"}));
 
   // A log started during a flood holds, behind what the file held, exactly what the card sent
   // from about then on.
