@@ -159,8 +159,9 @@ TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
   } rows[] = {
       {"COM1=/dev/ttyUSB0, COM3 = /tmp/card", {{1, "/dev/ttyUSB0"}, {3, "/tmp/card"}}}, {"", {}},
       {"COM0=/a,COM9=/b,COMx=/c,COM2,COM4=,=/d,COM5=/e,COM5=/f,com8=/g", {{5, "/e"}, {8, "/g"}}},
-      {std::nullopt, {{1, "/dev/ttyACM0"}, {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"}, {4, "/dev/ttyS1"},
-                      {5, "/dev/ttyS2"}, {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"}, {8, "/dev/ttyS5"}}}};
+      {std::nullopt, {{1, "/dev/ttyACM0"}, {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"},
+                      {4, "/dev/ttyS1"}, {5, "/dev/ttyS2"}, {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"},
+                      {8, "/dev/ttyS5"}}}};
   // clang-format on
   for (const auto& r : rows)
     EXPECT_EQ(ChoosePortTable(r.text, system), r.table) << r.text.value_or("system");

@@ -250,14 +250,15 @@ TEST_F(RepliesTest, StatusFieldsAreColouredFromTheirTextAlone) {
     std::vector<std::pair<std::string, Color>> colours;  // text, colour
     // clang-format off
   } rows[] = {
-      {ui.OpStateText, {{"Ranging", kYellow}, {"Locked", kGreen}, {"locked", kRed}, {"Locked ", kRed}}},
-      {ui.RssiText, {{"5", kRed}, {"6", kYellow}, {"8.5", kYellow}, {"8.51", kGreen}, {"255", kGreen},
-                     {"256", kRed}, {"-1", kRed}, {"abc", kRed}}},
+      {ui.OpStateText,
+       {{"Ranging", kYellow}, {"Locked", kGreen}, {"locked", kRed}, {"Locked ", kRed}}},
+      {ui.RssiText, {{"5", kRed}, {"6", kYellow}, {"8.5", kYellow}, {"8.51", kGreen},
+                     {"255", kGreen}, {"256", kRed}, {"-1", kRed}, {"abc", kRed}}},
       {ui.SfdLossText, {{"", kRed}, {"3", kGreen}, {"3.5", kYellow}, {"10", kYellow}, {"11", kRed},
                         {"-1", kGreen}, {"abc", kGreen}, {"2147483648", kRed}}},
-      {ui.TemperatureText, {{"", kRed}, {"61", kRed}, {"60", kYellow}, {"40", kYellow}, {"39", kGreen},
-                            {"39.5", kYellow}, {"-19", kGreen}, {"-20", kYellow}, {"-30", kYellow},
-                            {"-31", kRed}, {"abc", kGreen}, {"32768", kRed}}}};
+      {ui.TemperatureText, {{"", kRed}, {"61", kRed}, {"60", kYellow}, {"40", kYellow},
+                            {"39", kGreen}, {"39.5", kYellow}, {"-19", kGreen}, {"-20", kYellow},
+                            {"-30", kYellow}, {"-31", kRed}, {"abc", kGreen}, {"32768", kRed}}}};
   // clang-format on
   for (const auto& r : rows)
     for (const auto& [text, colour] : r.colours) {
