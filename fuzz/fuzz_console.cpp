@@ -140,67 +140,33 @@ const char* const kLines[] = {"Boot Loader Initialized",
                               "Battery: 12.3 V",
                               "Debug level 80"};
 
-// A serial port that also counts writes attempted while it is closed (the fake records none).
-class CountingPort : public FakeSerialPort {
- public:
-  bool Output(const std::string& bytes) override {
-    if (!IsOpen() && inPoll) ++closedPollWrites;
-    if (onAnyOutput) onAnyOutput(bytes);
-    return FakeSerialPort::Output(bytes);
-  }
-  int closedPollWrites = 0;
-  bool inPoll = false;
-  std::function<void(const std::string&)> onAnyOutput;
-};
-
-// A file chooser is modal: timers and port events go on while it is shown.
-class ModalChooser : public FakeFileChooser {
- public:
-  std::optional<ChosenFile> ShowOpen(const OpenFileRequest& request) override {
-    if (whileShown) whileShown();
-    return FakeFileChooser::ShowOpen(request);
-  }
-  std::function<void()> whileShown;
-};
-
 class Harness {
  public:
-  // The fakes of FakePlatform, with the port and the chooser above in place of theirs.
-  CountingPort port;
-  FakeClock clock;
-  FakeTimer transmitTimer{&clock};
-  FakeTimer downloadTimer{&clock};
-  FakeFiles files;
-  ModalChooser chooser;
-  FakeMessageBox messages;
-  FakeEventPump pump;
-  Console c{Platform{port, transmitTimer, downloadTimer, files, chooser, messages, pump}};
+  FakePlatform fake;
+  Console c{fake.platform()};
   ConsoleState& s = c.state;
   MainWindow& ui = c.ui;
 
   explicit Harness(FuzzedDataProvider& in) : in_(in) {
-    port.onAnyOutput = [this](const std::string& bytes) { Written(bytes); };
-    port.onOutput = [this](const std::string& bytes) {
-      if (!port.IsOpen()) Fail("a write was recorded on a closed port: " + Printable(bytes));
-    };
-    messages.whileShown = [this](const std::string&) { ModalEvent(); };
-    chooser.whileShown = [this] { ModalEvent(); };
+    fake.port.onOutput = [this](const std::string& bytes) { Written(bytes); };
+    fake.messages.whileShown = [this](const std::string&) { ModalEvent(); };
+    fake.chooser.whileShown = [this] { ModalEvent(); };
     c.closeWindow = [this] { windowClosed_ = true; };
-    port.SetPort(1, FakeSerialPort::Availability::Free);
-    port.SetPort(2, FakeSerialPort::Availability::Busy);
-    files.disk["old.txt"].bytes = "kept\r\n";
-    files.disk["readonly.txt"].readOnly = true;
-    files.disk["locked.txt"].locked = true;
-    files.disk["locked.hex"] = {IntelHex(100), false, true};
+    fake.port.SetPort(1, FakeSerialPort::Availability::Free);
+    fake.port.SetPort(2, FakeSerialPort::Availability::Busy);
+    fake.files.disk["old.txt"].bytes = "kept\r\n";
+    fake.files.disk["readonly.txt"].readOnly = true;
+    fake.files.disk["locked.txt"].locked = true;
+    fake.files.disk["locked.hex"] = {IntelHex(100), false, true};
     Form_Load(c);
     // The poll timer's writes are told apart, so a write to a closed port can be traced to it.
-    transmitTimer.onTimer = [this, poll = std::move(transmitTimer.onTimer)] {
-      port.inPoll = true;
+    fake.transmitTimer.onTimer = [this, poll = std::move(fake.transmitTimer.onTimer)] {
+      const int closedWrites = fake.port.closedWrites;
       poll();
-      port.inPoll = false;
+      if (fake.port.closedWrites != closedWrites) Fail("the poll cycle wrote to a closed port");
     };
     Choose(ui.CommPortSelect, 1);
-    if (!port.IsOpen()) Fail("COM1 did not open");
+    if (!fake.port.IsOpen()) Fail("COM1 did not open");
     CheckInvariants();
   }
 
@@ -211,7 +177,7 @@ class Harness {
       rxBefore_ = s.RxBuffer;
       splitFed_.clear();
       Do(step, 0);
-      pump.pendingEvents = nullptr;  // nothing armed for one step fires in a later one
+      fake.pump.pendingEvents = nullptr;  // nothing armed for one step fires in a later one
       CheckInvariants();
     }
   }
@@ -222,7 +188,7 @@ class Harness {
                  "\nfuzz_console: invariant violated after step %s: %s\n"
                  "  ProgramType=%d Downloading=%d DownloadStage=%d LoggingActive=%d port %s\n",
                  stepName_.c_str(), what.c_str(), s.ProgramType, s.Downloading, s.DownloadStage,
-                 s.LoggingActive, port.IsOpen() ? "open" : "closed");
+                 s.LoggingActive, fake.port.IsOpen() ? "open" : "closed");
     std::abort();
   }
 
@@ -254,9 +220,9 @@ class Harness {
         }
         return;
       }
-      case Step::Tick: return clock.Advance(100);
-      case Step::Time: return clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
-      case Step::Send: return port.RaiseSend();
+      case Step::Tick: return fake.clock.Advance(100);
+      case Step::Time: return fake.clock.Advance(in_.ConsumeIntegralInRange(0, 20000));
+      case Step::Send: return fake.port.RaiseSend();
       case Step::ChooseCpe: return Choose(ui.CpeSelect, in_.ConsumeIntegralInRange(-1, 4));
       case Step::ShowTab: {
         const int tab = in_.ConsumeIntegralInRange(0, 2);
@@ -290,35 +256,35 @@ class Harness {
       case Step::ClickLogging: return ClickLogging();
       case Step::LogDiskFull: {
         const bool full = in_.ConsumeBool();
-        if (!logPath_.empty()) files.disk[logPath_].full = full;
+        if (!logPath_.empty()) fake.files.disk[logPath_].full = full;
         return;
       }
       case Step::StartDownload: return StartDownload();
       case Step::ClickDownload: return Click(ui.DownloadButton);
       case Step::ProgramFileGone:
         // The program file becomes unreadable between the choice and the transfer.
-        if (!c.programFile.fileName.empty()) files.disk[c.programFile.fileName].locked = true;
+        if (!c.programFile.fileName.empty()) fake.files.disk[c.programFile.fileName].locked = true;
         return;
-      case Step::LosePort: return port.Lose();
+      case Step::LosePort: return fake.port.Lose();
       case Step::LosePortAndRunDeferred:
-        port.Lose();
+        fake.port.Lose();
         return c.RunDeferred();
       case Step::ChoosePort: return Choose(ui.CommPortSelect, in_.ConsumeIntegralInRange(0, 3));
       case Step::PortAvailability: {
         const int a = in_.ConsumeIntegralInRange(0, 2);
         const int n = in_.ConsumeIntegralInRange(1, 2);
-        return port.SetPort(n, static_cast<FakeSerialPort::Availability>((a + 1) % 3));
+        return fake.port.SetPort(n, static_cast<FakeSerialPort::Availability>((a + 1) % 3));
       }
       case Step::RunDeferred: return c.RunDeferred();
       case Step::PendingThenSend:
       case Step::PendingThenStopped:
         if (depth < 3)
-          pump.pendingEvents = [this, depth] { Do(in_.ConsumeEnum<Step>(), depth + 1); };
+          fake.pump.pendingEvents = [this, depth] { Do(in_.ConsumeEnum<Step>(), depth + 1); };
         if (step == Step::PendingThenSend)
-          port.RaiseSend();
+          fake.port.RaiseSend();
         else
           Feed("Boot Loader Stopped\r\n");
-        pump.pendingEvents = nullptr;
+        fake.pump.pendingEvents = nullptr;
         return;
       case Step::ArmModalEvents: {
         const int n = in_.ConsumeIntegralInRange(0, 3);
@@ -425,16 +391,16 @@ class Harness {
     if (!Shown(ui.LoggingButton)) return;
     std::optional<ChosenFile> answer;
     if (kind != 0) {
-      if (path == "full.txt") files.disk[path].full = true;
+      if (path == "full.txt") fake.files.disk[path].full = true;
       answer = ChosenFile{path, path};
     }
-    chooser.answers.assign(1, answer);
+    fake.chooser.answers.assign(1, answer);
     const bool wasLogging = s.LoggingActive;
     ui.LoggingButton.UserClick();
-    chooser.answers.clear();
+    fake.chooser.answers.clear();
     if (!wasLogging && s.LoggingActive && answer) {
       logPath_ = answer->fileName;
-      if (!expectedLog_.count(logPath_)) expectedLog_[logPath_] = files.disk[logPath_].bytes;
+      if (!expectedLog_.count(logPath_)) expectedLog_[logPath_] = fake.files.disk[logPath_].bytes;
     }
   }
 
@@ -448,28 +414,29 @@ class Harness {
     } else if (kind > 2) {
       // A new valid program for each download, so that what was sent can be checked against it.
       const std::string name = "prog" + std::to_string(++programFiles_) + ".hex";
-      files.disk[name].bytes = length == 0 ? std::string() : IntelHex(length);
+      fake.files.disk[name].bytes = length == 0 ? std::string() : IntelHex(length);
       answer = ChosenFile{name, name};
     }
-    chooser.answers.assign(1, answer);
+    fake.chooser.answers.assign(1, answer);
     ui.DownloadButton.UserClick();
-    chooser.answers.clear();
+    fake.chooser.answers.clear();
   }
 
   void Feed(const std::string& bytes) {
-    if (port.IsOpen()) {
+    if (fake.port.IsOpen()) {
       terminal_ += bytes;
       if (terminal_.size() > kTerminalCapacity)
         terminal_.erase(0, terminal_.size() - kTerminalCapacity);
       if (!s.Downloading) splitFed_ += bytes;
-      if (s.LoggingActive && !bytes.empty() && !files.disk[logPath_].full)
+      if (s.LoggingActive && !bytes.empty() && !fake.files.disk[logPath_].full)
         expectedLog_[logPath_] += bytes;
     }
-    port.Feed(bytes);
+    fake.port.Feed(bytes);
   }
 
   // During the transfer every write is a piece of the program file.
   void Written(const std::string& bytes) {
+    if (!fake.port.IsOpen()) Fail("a write was recorded on a closed port: " + Printable(bytes));
     if (c.downloadRun != sentRun_) sentRun_ = c.downloadRun, sent_.clear();
     if (s.Downloading && s.DownloadStage == 2) sent_ += bytes;
   }
@@ -566,20 +533,19 @@ class Harness {
     Expect(s.PortListIndex == ui.CommPortSelect.ListIndex(),
            "PortListIndex " + std::to_string(s.PortListIndex) + " but the list shows " +
                std::to_string(ui.CommPortSelect.ListIndex()));
-    Expect(!port.IsOpen() || s.PortListIndex > 0, "a port is open while DISCONNECT is chosen");
-    Expect(port.closedPollWrites == 0, "the poll cycle wrote to a closed port");
+    Expect(!fake.port.IsOpen() || s.PortListIndex > 0, "a port is open while DISCONNECT is chosen");
 
     // Files: the log file while logging, the program file only while it is being sent.
     Expect(s.Downloading || s.DownloadFile == 0, "DownloadFile stays set after the download");
     const int open = (s.LoggingActive ? 1 : 0) + (s.DownloadFile != 0 ? 1 : 0);
-    Expect(files.OpenCount() == open,
-           std::to_string(files.OpenCount()) + " files open, expected " + std::to_string(open));
+    Expect(fake.files.OpenCount() == open, std::to_string(fake.files.OpenCount()) +
+                                               " files open, expected " + std::to_string(open));
     Expect(s.LoggingActive == (ui.LoggingButton.Caption() == "Stop Logging"),
            "LoggingButton caption");
     // The log holds exactly what was received while logging was on.
     for (const auto& [path, bytes] : expectedLog_)
-      Expect(files.disk[path].bytes == bytes,
-             "log file " + path + " holds " + std::to_string(files.disk[path].bytes.size()) +
+      Expect(fake.files.disk[path].bytes == bytes,
+             "log file " + path + " holds " + std::to_string(fake.files.disk[path].bytes.size()) +
                  " bytes, expected " + std::to_string(bytes.size()));
 
     // Download layout and timers.
@@ -587,14 +553,15 @@ class Harness {
     Expect(ui.DownloadStatus.Visible() == dl && ui.DownloadProgress.Visible() == dl &&
                ui.OpConfig.Visible() != dl && ui.CommPortSelect.Locked() == dl,
            "the window's download layout does not match the download");
-    Expect(transmitTimer.Enabled() != dl, "TransmitTimer enabled while downloading, or stopped");
-    Expect(dl || !downloadTimer.Enabled(), "DownloadTimer runs with no download");
+    Expect(fake.transmitTimer.Enabled() != dl,
+           "TransmitTimer enabled while downloading, or stopped");
+    Expect(dl || !fake.downloadTimer.Enabled(), "DownloadTimer runs with no download");
     Expect(ui.DownloadButton.Caption() == (dl ? "Abort Download" : "Program Download"),
            "DownloadButton caption \"" + ui.DownloadButton.Caption() + "\"");
     if (!dl) return;
     Expect(s.ProgramType == ProgramType::BootLoader, "a download outside the boot loader view");
     Expect(s.DownloadStage >= 0 && s.DownloadStage <= 2, "DownloadStage out of range");
-    Expect(s.DownloadStage == 2 || downloadTimer.Enabled(), "handshake without a watchdog");
+    Expect(s.DownloadStage == 2 || fake.downloadTimer.Enabled(), "handshake without a watchdog");
     Expect(s.ResponseLine.size() <= 4096,
            "the handshake keeps " + std::to_string(s.ResponseLine.size()) + " characters");
     const float p = ui.DownloadProgress.Value();
@@ -602,23 +569,23 @@ class Harness {
     if (s.DownloadStage != 2) return;
     // What went to the port is the start of the file, and all of it once flashing began.
     Expect(s.DownloadFile != 0, "sending without a program file");
-    const std::string& file = files.disk[c.programFile.fileName].bytes;
+    const std::string& file = fake.files.disk[c.programFile.fileName].bytes;
     Expect(sent_.size() <= file.size() && file.compare(0, sent_.size(), sent_) == 0,
            "the port got bytes that are not the program file's, in order");
-    Expect(!downloadTimer.Enabled() || sent_ == file, "flashing began after " +
-                                                          std::to_string(sent_.size()) + " of " +
-                                                          std::to_string(file.size()) + " bytes");
+    Expect(!fake.downloadTimer.Enabled() || sent_ == file,
+           "flashing began after " + std::to_string(sent_.size()) + " of " +
+               std::to_string(file.size()) + " bytes");
   }
 
   void CheckUnloaded() {
     Expect(windowClosed_, "unloaded without closing the window");
-    Expect(!port.IsOpen(), "the port stays open after the window was unloaded");
+    Expect(!fake.port.IsOpen(), "the port stays open after the window was unloaded");
     // Unloaded from pending events in the middle of a handler (the download's handshake or send
     // step), that handler still finishes, and may open the program file or start the download
     // timer again; the program ends right afterwards, which closes and stops everything.
     if (unloadedInsideHandler_) return;
-    Expect(files.OpenCount() == 0, "files stay open after the window was unloaded");
-    Expect(!transmitTimer.Enabled() && !downloadTimer.Enabled(),
+    Expect(fake.files.OpenCount() == 0, "files stay open after the window was unloaded");
+    Expect(!fake.transmitTimer.Enabled() && !fake.downloadTimer.Enabled(),
            "a timer runs after the window was unloaded");
   }
 

@@ -28,8 +28,7 @@ using std::chrono::milliseconds;
 //   +300        300 ms pass            !TEXT / ?TEXT   an operator's command taken / refused
 //   >BYTES      bytes as they stand    =A|B            the lines said since the last look ("=":
 //   -           forget what was said                   none), without their CR LF
-//   file:BYTES  the program file kept  traced:A|B      every command taken, as "program command"
-//   anything else is a command, sent with CR LF.
+//   file:BYTES  the program file kept  anything else   a command, sent with CR LF
 struct Conversation : CardListener {
   explicit Conversation(const std::string& options) {
     std::vector<std::string> args = {"--link", "x", "--seed", "7", "--quiet", "--steady"};
@@ -39,9 +38,6 @@ struct Conversation : CardListener {
     const auto parsed = ParseOptions(args, error);
     EXPECT_TRUE(parsed) << error;
     card.emplace(parsed ? parsed->card : CardConfig{}, now, this);
-  }
-  void CommandReceived(Time, std::string_view who, std::string_view command) override {
-    traced += (traced.empty() ? "" : "|") + std::string(who) + " " + std::string(command);
   }
   void ProgramBegins() override { file.clear(); }
   void ProgramBytes(std::string_view bytes) override { file.append(bytes); }
@@ -78,8 +74,6 @@ struct Conversation : CardListener {
         Said();
       else if (auto bytes = after("file:"))
         EXPECT_EQ(file, *bytes);
-      else if (auto commands = after("traced:"))
-        EXPECT_EQ(traced, *commands);
       else
         card->Receive(step + "\r\n", now);
     }
@@ -87,7 +81,7 @@ struct Conversation : CardListener {
 
   Time now{0};
   std::optional<Card> card;
-  std::string traced, file;
+  std::string file;
 };
 
 // Two data records and the end record; in the bad one the second record's checksum is off.
@@ -111,10 +105,6 @@ TEST(Card, ConversationsGoAsTheConsoleAndTheOperatorExpect) {
       {"unknown and odd commands", "",
        "-;!temp -10;temperature;op_status: 02;"
        "=temperature: FFF6|Unknown command, type help"},
-      {"answering a ringing line", "",
-       "+6000;-;!ring 0 1 on;!hook 0 1 off;"
-       "=Subscriber 00 Channel 00 RING ON|Subscriber 00 Channel 00 RING OFF|"
-       "Subscriber 00 Channel 00 OFF HOOK"},
       {"a dropped CPE", "",
        "+6000;!hook 3 1 off;-;!drop 3;=Subscriber 03 Communications Lost;op_status;line_state;"
        "=op_status: 02020200|hook_state: 0101010101010101|ring_state: 0000000000000000;+30000;=;"
@@ -154,9 +144,6 @@ TEST(Card, ConversationsGoAsTheConsoleAndTheOperatorExpect) {
       // What a person types in the console's terminal, or a line's garbage.
       {"line ends", "", "-;>ree 0\r\nree 4\r  ree 5 \t\n\r\n;=0000: 1F|0004: 06|0005: 01"},
       {"overlong", "", "-;>" + std::string(100000, 'x') + "\r\n;=Command too long;ree 4;=0004: 06"},
-      {"trace", "",
-       ">cpu\r\n;!silent on;reset;+300;!silent off;help;"
-       "traced:linecard cpu|silent reset|linecard help"},
   };
   for (const auto& [behaviour, options, script] : rows) {
     SCOPED_TRACE(behaviour);

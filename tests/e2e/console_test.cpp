@@ -1,4 +1,5 @@
-// The real console against a healthy simulated card: what an engineer sees and does.
+// The real console against a healthy simulated card: what an engineer sees and does, and the
+// files and ports it refuses.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -117,16 +118,6 @@ TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
   EXPECT_TRUE(WaitUntil(
       [&] { return console->Get("TerminalText").find("0005: 01") != std::string::npos; }, 3s));
   EXPECT_EQ(Took("ree 5"), 1);
-  // The field keeps the command; Up and Down walk through those sent and back to the draft.
-  EXPECT_EQ(console->Get("CommandLineText"), "ree 5");
-  clear();
-  console->Do("type CommandLineText dr");
-  std::vector<std::string> seen;
-  for (const char* key : {"Up", "Up", "Down", "Down"}) {
-    console->Do(std::string("key CommandLineText ") + key);
-    seen.push_back(console->Get("CommandLineText"));
-  }
-  EXPECT_EQ(seen, (std::vector<std::string>{"ree 5", "ree 4", "ree 5", "dr"}));
 
   // A log started during a flood holds, behind what the file held, exactly what the card sent
   // from about then on.
@@ -151,6 +142,55 @@ TEST_F(Console, TheTerminalSendsTypedCommandsAndLogsExactlyWhatTheCardSent) {
   ASSERT_NE(start, std::string::npos);
   EXPECT_TRUE(all.compare(start, logged.size() - 4, logged, 4) == 0);
   EXPECT_EQ(logged.find("debug 80"), std::string::npos) << "the console's own command logged";
+}
+
+// A broken or huge program file chosen in the real window is refused before the card is touched.
+using HexCheck = CardAndConsole;
+
+TEST_F(HexCheck, BrokenOrHugeFilesGiveOneBoxEachAndTheCardSeesNoResetAndNoProgram) {
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "linecard"}, "LINE CARD APP"));
+  const auto file = ws.Path("radio.hex"), huge = ws.Path("huge.hex");
+  std::ofstream(file, std::ios::binary) << ":10010000214601360121470136007EFE09D2190140\r\n"
+                                           ":100110002146017E17C20001FF5F16002148011929\r\n"
+                                           ":00000001FF\r\n";
+  std::ofstream(huge).close();
+  std::filesystem::resize_file(huge, 17 << 20);  // too large to be a program: refused by length
+  const std::vector<std::pair<std::filesystem::path, std::string>> rows = {
+      {file, "radio.hex, line 2: the checksum is 29, the record's bytes give 28."},
+      {huge, "huge.hex is not a program file: it is larger than 16 MiB, more than any program."}};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    console->Do("answer-file " + rows[i].first.string());
+    console->Do("click DownloadButton");
+    EXPECT_EQ(console->WaitForBoxes(i + 1, 10s).back(), rows[i].second);
+    EXPECT_EQ(console->Get("DownloadButton"), "Program Download");
+    EXPECT_EQ(console->Get("DownloadStatus", "visible"), "0");
+    EXPECT_TRUE(console->CloseBox());
+  }
+  // The poll cycle goes on, and the card never saw the download begin.
+  const std::size_t before = card->Trace().size();
+  EXPECT_TRUE(WaitUntil([&] { return card->Trace().size() >= before + 3; }, 10s));
+  EXPECT_EQ(Took("reset"), 0);
+  for (const auto& line : card->Trace()) EXPECT_EQ(line.find("[program"), line.npos) << line;
+  EXPECT_EQ(console->Get("ProgramText"), "LINE CARD APP");
+  EXPECT_EQ(console->Boxes().size(), 2u);
+}
+
+// A port another program holds: one box that says so, and the console left disconnected.
+TEST(BusyPort, ChoosingAPortAnotherConsoleHoldsSaysItIsInUse) {
+  Workspace ws;
+  Card card(ws, {"--start", "cpe", "--quiet"});
+  ConsoleApp holder("COM1=" + card.Link());
+  holder.Do("choose CommPortSelect 1");
+  ASSERT_TRUE(holder.WaitFor("ProgramText", "text", "CPE APP", 5s));
+
+  ConsoleApp console("COM1=" + card.Link());
+  console.Do("choose CommPortSelect 1");
+  EXPECT_EQ(console.WaitForBoxes(1, 10s),
+            std::vector<std::string>{"COM1 (" + card.Link() + ") is in use by another program."});
+  console.CloseBox();
+  EXPECT_EQ(console.Get("CommPortSelect"), "DISCONNECT");
+  // The holder keeps talking to the card.
+  EXPECT_EQ(holder.Get("ProgramText"), "CPE APP");
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ void FakeSerialPort::Close() {
 }
 
 bool FakeSerialPort::Output(const std::string& bytes) {
-  if (!open_) return false;
+  if (!open_) return ++closedWrites, false;
   writes.push_back(bytes);
   if (onOutput) onOutput(bytes);
   return true;
@@ -160,6 +160,7 @@ void FakeFiles::CloseAll() {
 
 std::optional<ChosenFile> FakeFileChooser::ShowOpen(const OpenFileRequest& request) {
   requests.push_back(request);
+  if (whileShown) whileShown();
   if (answers.empty()) return std::nullopt;
   auto answer = answers.front();
   answers.pop_front();
@@ -172,7 +173,6 @@ void FakeMessageBox::Warning(const std::string& text) {
 }
 
 void FakeEventPump::ProcessEvents() {
-  ++processed;
   if (pendingEvents) {
     // Events run once; the test sets new ones if it wants more.
     auto events = std::exchange(pendingEvents, nullptr);

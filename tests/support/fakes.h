@@ -45,10 +45,11 @@ class FakeSerialPort : public SerialPort {
   // The adapter is pulled: the port closes and the console hears of it.
   void Lose(const std::string& description = "Input/output error");
 
-  // Each successful Output is one entry; nothing is recorded for a closed port.
+  // Each successful Output is one entry; nothing is recorded for a closed port, only counted.
   std::vector<std::string> writes;
   int opens = 0;
   int closes = 0;
+  int closedWrites = 0;
   // Runs inside Output, after the write was recorded (to raise events in the middle).
   std::function<void(const std::string&)> onOutput;
 
@@ -132,6 +133,8 @@ class FakeFileChooser : public FileChooser {
   // Answers in order; with none left the person cancels.
   std::deque<std::optional<ChosenFile>> answers;
   std::vector<OpenFileRequest> requests;
+  // Runs while the chooser is "open" (events go on behind it, as behind a modal box).
+  std::function<void()> whileShown;
 };
 
 class FakeMessageBox : public MessageBox {
@@ -148,7 +151,6 @@ class FakeEventPump : public EventPump {
   void ScheduleDeferred() override {}
   // What happens while pending events run: a click, a receive event, ...
   std::function<void()> pendingEvents;
-  int processed = 0;
 };
 
 // A valid Intel HEX program of exactly `length` characters (39 or more; shorter gives the end

@@ -114,17 +114,18 @@ TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
   Form_Load(c);
   fake.port.SetPort(4, A::Missing);
   const struct {
-    std::string script, look;  // CommPortSelect, Program, then the port's number and state
-    std::string shown, box;
+    std::string script;
+    std::string shown;  // CommPortSelect, Program, then the port's number and state
+    std::string box;
     // clang-format off
   } rows[] = {
-      {"@choose CommPortSelect 0", "", "0|UNKNOWN closed", ""},
-      {"@choose CommPortSelect 1\n" + kCpe + "@raw CPE Appl", "", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 1", "", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "", "3|UNKNOWN 3 open", ""},
-      {"@choose CommPortSelect 2", "", "0|UNKNOWN closed",
+      {"@choose CommPortSelect 0", "0|UNKNOWN closed", ""},
+      {"@choose CommPortSelect 1\n" + kCpe + "@raw CPE Appl", "1|CPE APP 1 open", ""},
+      {"@choose CommPortSelect 1", "1|CPE APP 1 open", ""},
+      {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "3|UNKNOWN 3 open", ""},
+      {"@choose CommPortSelect 2", "0|UNKNOWN closed",
        "COM2 (/dev/fake2) is in use by another program."},
-      {"@choose CommPortSelect 4", "", "0|UNKNOWN closed",
+      {"@choose CommPortSelect 4", "0|UNKNOWN closed",
        "COM4 (/dev/fake4) cannot be opened: No such file or directory."},
   };
   // clang-format on
@@ -158,12 +159,9 @@ TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
   } rows[] = {
       {"COM1=/dev/ttyUSB0, COM3 = /tmp/card", {{1, "/dev/ttyUSB0"}, {3, "/tmp/card"}}}, {"", {}},
       {"COM0=/a,COM9=/b,COMx=/c,COM2,COM4=,=/d,COM5=/e,COM5=/f,com8=/g", {{5, "/e"}, {8, "/g"}}},
-      {std::nullopt,
-       {{1, "/dev/ttyACM0"},
-      {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"}, {4, "/dev/ttyS1"}, {5, "/dev/ttyS2"},
-      {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"},
-        {8, "/dev/ttyS5"}}}
-  };
+      {std::nullopt, {{1, "/dev/ttyACM0"}, {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"},
+                      {4, "/dev/ttyS1"}, {5, "/dev/ttyS2"}, {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"},
+                      {8, "/dev/ttyS5"}}}};
   // clang-format on
   for (const auto& r : rows)
     EXPECT_EQ(ChoosePortTable(r.text, system), r.table) << r.text.value_or("system");

@@ -41,12 +41,7 @@ TEST(IntelHexAgainstSrecInfo, BothReadersJudgeEveryFileAlike) {
   char pattern[] = "/tmp/velmora-hex-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path dir = pattern;
-  {
-    std::ifstream self("/proc/self/exe", std::ios::binary);
-    std::string head(4000, '\0');
-    self.read(head.data(), static_cast<std::streamsize>(head.size()));
-    std::ofstream(dir / "program.bin", std::ios::binary).write(head.data(), self.gcount());
-  }
+  std::ofstream(dir / "program.bin", std::ios::binary) << Slurp("/proc/self/exe").substr(0, 4000);
   const std::string objcopy = "objcopy -I binary -O ihex " + (dir / "program.bin").string() + " " +
                               (dir / "good.hex").string();
   ASSERT_EQ(std::system(objcopy.c_str()), 0) << "objcopy failed";

@@ -8,6 +8,8 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -62,17 +64,7 @@ TEST(NumberRules, ReplyTextReadsAsTheNumberAtItsFront) {
       {"1.7976931348623157e308", std::numeric_limits<double>::max()}, {"0.01e310", 1e308},
       {"1e-400", 0}, {"10e-325", 0}, {"0e99999", 0},
       // Latin-1 bytes are neither digits nor blanks.
-      {"5\xFF", 5},
-      {"\xFF"
-       "5",
-       0},
-      {"&H1\xFF"
-       "F",
-       1},
-      {"\xA0"
-       "5",
-       0},
-      {"1\xBD", 1},
+      {"5\xFF", 5}, {"\xFF" "5", 0}, {"&H1\xFF" "F", 1}, {"\xA0" "5", 0}, {"1\xBD", 1},
   };
   // clang-format on
   for (const auto& r : rows)
@@ -87,41 +79,27 @@ TEST(NumberRules, WholeNumbersAreNearestWithHalvesToEvenOrOverflow) {
   const struct {
     const char* name;
     std::function<double(double)> convert;
-    double value, expected;
-  } rows[] = {{"byte", byte, 0.5, 0},
-              {"byte", byte, kJustBelowHalf, 0},
-              {"byte", byte, 1.5, 2},
-              {"byte", byte, 2.5, 2},
-              {"byte", byte, 2.5000000000000004, 3},
-              {"byte", byte, 2.6, 3},
-              {"byte", byte, -0.5, 0},
-              {"byte", byte, 254.5, 254},
-              {"byte", byte, 255.4, 255},
-              {"byte", byte, 255.5, kOverflow},
-              {"byte", byte, -0.6, kOverflow},
-              {"byte", byte, kOverflow, kOverflow},
-              {"byte", byte, inf, kOverflow},
-              {"int16", int16, -2.5, -2},
-              {"int16", int16, -3.5, -4},
-              {"int16", int16, 32767.4, 32767},
-              {"int16", int16, -32768.5, -32768},
-              {"int16", int16, 32767.5, kOverflow},
-              {"int16", int16, -32768.6, kOverflow},
-              {"int16", int16, -inf, kOverflow},
-              {"int32", int32, -1.5, -2},
-              {"int32", int32, -0.5000000000000001, -1},
-              {"int32", int32, 2147483647.4, 2147483647},
-              {"int32", int32, -2147483648.5, -2147483648.0},
-              {"int32", int32, 2147483647.5, kOverflow},
-              {"int32", int32, -2147483648.6, kOverflow}};
+    std::vector<std::pair<double, double>> cases;  // value, expected
+    // clang-format off
+  } rows[] = {
+      {"byte", byte, {{0.5, 0}, {kJustBelowHalf, 0}, {1.5, 2}, {2.5, 2}, {2.5000000000000004, 3},
+                      {2.6, 3}, {-0.5, 0}, {254.5, 254}, {255.4, 255}, {255.5, kOverflow},
+                      {-0.6, kOverflow}, {kOverflow, kOverflow}, {inf, kOverflow}}},
+      {"int16", int16, {{-2.5, -2}, {-3.5, -4}, {32767.4, 32767}, {-32768.5, -32768},
+                        {32767.5, kOverflow}, {-32768.6, kOverflow}, {-inf, kOverflow}}},
+      {"int32", int32, {{-1.5, -2}, {-0.5000000000000001, -1}, {2147483647.4, 2147483647},
+                        {-2147483648.5, -2147483648.0}, {2147483647.5, kOverflow},
+                        {-2147483648.6, kOverflow}}}};
+  // clang-format on
   // Whatever rounding mode the process runs in.
   const int saved = std::fegetround();
   for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
     std::fesetround(mode);
     for (const auto& r : rows)
-      ExpectOutcome(Outcome([&] { return r.convert(r.value); }), r.expected + 0.0,
-                    std::string(r.name) + "(" + std::to_string(r.value) + ") rounding mode " +
-                        std::to_string(mode));
+      for (const auto& [value, expected] : r.cases)
+        ExpectOutcome(Outcome([&] { return r.convert(value); }), expected + 0.0,
+                      std::string(r.name) + "(" + std::to_string(value) + ") rounding mode " +
+                          std::to_string(mode));
   }
   std::fesetround(saved);
 }

@@ -247,46 +247,26 @@ TEST_F(RepliesTest, LineCardStoresEachCpeAndShowsTheSelectedOne) {
 TEST_F(RepliesTest, StatusFieldsAreColouredFromTheirTextAlone) {
   const struct {
     TextBox& field;
-    std::string text;
-    Color colour;
-  } rows[] = {{ui.OpStateText, "Ranging", kYellow},
-              {ui.OpStateText, "Locked", kGreen},
-              {ui.OpStateText, "locked", kRed},
-              {ui.OpStateText, "Locked ", kRed},
-              {ui.RssiText, "5", kRed},
-              {ui.RssiText, "6", kYellow},
-              {ui.RssiText, "8.5", kYellow},
-              {ui.RssiText, "8.51", kGreen},
-              {ui.RssiText, "255", kGreen},
-              {ui.RssiText, "256", kRed},
-              {ui.RssiText, "-1", kRed},
-              {ui.RssiText, "abc", kRed},
-              {ui.SfdLossText, "", kRed},
-              {ui.SfdLossText, "3", kGreen},
-              {ui.SfdLossText, "3.5", kYellow},
-              {ui.SfdLossText, "10", kYellow},
-              {ui.SfdLossText, "11", kRed},
-              {ui.SfdLossText, "-1", kGreen},
-              {ui.SfdLossText, "abc", kGreen},
-              {ui.SfdLossText, "2147483648", kRed},
-              {ui.TemperatureText, "", kRed},
-              {ui.TemperatureText, "61", kRed},
-              {ui.TemperatureText, "60", kYellow},
-              {ui.TemperatureText, "40", kYellow},
-              {ui.TemperatureText, "39", kGreen},
-              {ui.TemperatureText, "39.5", kYellow},
-              {ui.TemperatureText, "-19", kGreen},
-              {ui.TemperatureText, "-20", kYellow},
-              {ui.TemperatureText, "-30", kYellow},
-              {ui.TemperatureText, "-31", kRed},
-              {ui.TemperatureText, "abc", kGreen},
-              {ui.TemperatureText, "32768", kRed}};
-  for (const auto& r : rows) {
-    r.field.SetText("#");
-    r.field.SetBackColor(kSystemWindowBackground);
-    r.field.SetText(r.text);
-    EXPECT_EQ(r.field.BackColor(), r.colour) << r.field.Name() << " \"" << r.text << "\"";
-  }
+    std::vector<std::pair<std::string, Color>> colours;  // text, colour
+    // clang-format off
+  } rows[] = {
+      {ui.OpStateText,
+       {{"Ranging", kYellow}, {"Locked", kGreen}, {"locked", kRed}, {"Locked ", kRed}}},
+      {ui.RssiText, {{"5", kRed}, {"6", kYellow}, {"8.5", kYellow}, {"8.51", kGreen},
+                     {"255", kGreen}, {"256", kRed}, {"-1", kRed}, {"abc", kRed}}},
+      {ui.SfdLossText, {{"", kRed}, {"3", kGreen}, {"3.5", kYellow}, {"10", kYellow}, {"11", kRed},
+                        {"-1", kGreen}, {"abc", kGreen}, {"2147483648", kRed}}},
+      {ui.TemperatureText, {{"", kRed}, {"61", kRed}, {"60", kYellow}, {"40", kYellow},
+                            {"39", kGreen}, {"39.5", kYellow}, {"-19", kGreen}, {"-20", kYellow},
+                            {"-30", kYellow}, {"-31", kRed}, {"abc", kGreen}, {"32768", kRed}}}};
+  // clang-format on
+  for (const auto& r : rows)
+    for (const auto& [text, colour] : r.colours) {
+      r.field.SetText("#");
+      r.field.SetBackColor(kSystemWindowBackground);
+      r.field.SetText(text);
+      EXPECT_EQ(r.field.BackColor(), colour) << r.field.Name() << " \"" << text << "\"";
+    }
 }
 
 }  // namespace
