@@ -68,7 +68,8 @@ TEST(NumberRules, ReplyTextReadsAsTheNumberAtItsFront) {
   };
   // clang-format on
   for (const auto& r : rows)
-    ExpectOutcome(Outcome([&] { return NumberFromText(r.text); }), r.value, "\"" + r.text + "\"");
+    ExpectOutcome(Outcome([&] { return NumberFromText(r.text); }), r.value,
+                  ::testing::PrintToString(r.text));  // escaped: rows hold Latin-1 bytes
 }
 
 TEST(NumberRules, WholeNumbersAreNearestWithHalvesToEvenOrOverflow) {
