@@ -193,7 +193,7 @@ class Harness {
       case Step::ClickV35: return Click(ui.V35Button);
       case Step::EditCommandLine: return Edit(ui.CommandLineText, Text(), false);
       case Step::CommandLineKey: {
-        const Key key = std::array{Key::Enter, Key::Up, Key::Down}[static_cast<std::size_t>(In(0, 2))];
+        const Key key = std::array{Key::Enter, Key::Up, Key::Down}.at(In(0, 2));
         if (Shown(ui.CommandLineText)) ui.CommandLineText.UserKeyDown(key);
         return;
       }
