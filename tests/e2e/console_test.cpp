@@ -175,6 +175,28 @@ TEST_F(HexCheck, BrokenOrHugeFilesGiveOneBoxEachAndTheCardSeesNoResetAndNoProgra
   EXPECT_EQ(console->Boxes().size(), 2u);
 }
 
+// Ports that come and go: a card started after the console is listed once its line exists, and
+// one pulled and put back in one breath, before the console noticed, is reopened by itself while
+// the box is still open (pulled during a download: the fault matrix).
+using Hotplug = CardAndConsole;
+
+TEST_F(Hotplug, ACardStartedLaterIsListedAndOneRepluggedWhilePolledIsReopenedByItself) {
+  console = std::make_unique<ConsoleApp>("COM1=" + ws.Path("card").string());
+  EXPECT_EQ(console->Get("CommPortSelect", "count"), "1");
+  card = std::make_unique<Card>(ws, std::vector<std::string>{"--start", "cpe", "--quiet"});
+  ASSERT_TRUE(console->WaitFor("CommPortSelect", "count", "2", 2s));
+  ASSERT_NO_FATAL_FAILURE(ChooseCom1("CPE APP"));
+  card->Operator("replug");
+  const auto shown = console->WaitForBoxes(1, 10s);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("reconnect"), std::string::npos) << shown[0];
+  // The loss closed the port and showed DISCONNECT: COM1 chosen and CPE APP shown again can
+  // only come from the reconnect.
+  EXPECT_TRUE(console->WaitFor("CommPortSelect", "text", "COM1", 10s));
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "CPE APP", 10s));
+  EXPECT_TRUE(console->CloseBox());
+}
+
 // A port another program holds: one box that says so, and the console left disconnected.
 TEST(BusyPort, ChoosingAPortAnotherConsoleHoldsSaysItIsInUse) {
   Workspace ws;
