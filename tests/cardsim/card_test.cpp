@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>

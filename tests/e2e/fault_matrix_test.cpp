@@ -65,9 +65,6 @@ class FaultMatrix : public CardAndConsole {
     ASSERT_NO_FATAL_FAILURE(ChooseCom1(kProgram));
     NoteLine();
   }
-  bool CardTook(const std::vector<std::string>& commands, std::chrono::milliseconds timeout) {
-    return card->WaitForCommands(commands, timeout, mark);
-  }
   // Chooses the file and clicks Program Download; answers once the click has been handled.
   void BeginDownload(const std::string& file) {
     console->Do("answer-file " + file);
@@ -109,7 +106,7 @@ class FaultMatrix : public CardAndConsole {
   }
 
   std::string device;
-  std::size_t mark = 0, boxes = 0;
+  std::size_t boxes = 0;
 };
 
 // The adapter is pulled: the download (if any) ends in order, DISCONNECT shows, nothing is held
@@ -178,8 +175,8 @@ TEST_F(FaultMatrix, AnAdapterPulledWhilePollingOrInAnyStateOfADownloadIsReopened
     card->Operator("silent off\nreplug");
     EXPECT_TRUE(console->WaitFor("ProgramText", "text", row.program_after, 10s));
     EXPECT_EQ(console->Get("CommPortSelect"), "COM1");
-    EXPECT_LE(Took("[program file begins]", mark), 1) << "the download was resumed";
-    EXPECT_TRUE(row.when != std::string("rebooting") || Took("stop", mark) == 0)
+    EXPECT_LE(Took("[program file begins]"), 1) << "the download was resumed";
+    EXPECT_TRUE(row.when != std::string("rebooting") || Took("stop") == 0)
         << "the pull came after Ready";
     ASSERT_NO_FATAL_FAILURE(NoteLine());
   }
@@ -200,8 +197,8 @@ TEST_F(FaultMatrix, ACardSilentBeforeOrAfterBootLoaderReadyEndsTheDownloadWithOn
     } else {
       // Two resets 9 s apart, then the time-out: 18 s.
       ASSERT_NO_FATAL_FAILURE(ExpectAftermath("Boot Loader Not Detected", {program}, 25s));
-      EXPECT_GE(Took("reset", mark), 2);
-      EXPECT_EQ(Took("stop", mark), 0);
+      EXPECT_GE(Took("reset"), 2);
+      EXPECT_EQ(Took("stop"), 0);
     }
     EXPECT_EQ(console->Get("ProgramText"), "UNKNOWN");
     card->Operator("silent off");

@@ -269,15 +269,20 @@ class CardAndConsole : public ::testing::Test {
     ASSERT_TRUE(console->WaitFor("ProgramText", "text", program, 15s))
         << console->Get("ProgramText");
   }
-  // How often the card took `command`, from entry `from` of its trace on.
-  long Took(const std::string& command, std::size_t from = 0) {
+  // How often the card took `command` since `mark`.
+  long Took(const std::string& command) {
     const auto trace = card->Trace();
-    return std::count(trace.begin() + static_cast<std::ptrdiff_t>(from), trace.end(), command);
+    return std::count(trace.begin() + static_cast<std::ptrdiff_t>(mark), trace.end(), command);
+  }
+  // Waits until the card took these commands in this order since `mark`.
+  bool CardTook(const std::vector<std::string>& commands, std::chrono::milliseconds timeout) {
+    return card->WaitForCommands(commands, timeout, mark);
   }
 
   Workspace ws;
   std::unique_ptr<Card> card;
   std::unique_ptr<ConsoleApp> console;  // after the card: it goes first
+  std::size_t mark = 0;                 // where the trace of the case under test begins
 };
 
 }  // namespace velmora::e2e
