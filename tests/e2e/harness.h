@@ -155,23 +155,6 @@ class Card {
       if (std::getline(in, command)) lines.push_back(command);
     return lines;
   }
-  // Waits until the trace from entry `from` on holds these commands in this order (others may
-  // come between).
-  bool WaitForCommands(const std::vector<std::string>& commands, std::chrono::milliseconds timeout,
-                       std::size_t from = 0) {
-    return WaitUntil(
-        [&] {
-          const auto trace = Trace();
-          auto at = trace.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace.size()));
-          for (const auto& command : commands)
-            if ((at = std::find(at, trace.end(), command)) == trace.end())
-              return false;
-            else
-              ++at;
-          return true;
-        },
-        timeout);
-  }
   // One write: several commands separated by line ends reach the card in the same instant.
   void Operator(const std::string& command) { child_.Write(command + "\n"); }
   // The pseudo-terminal the link points at now, e.g. /dev/pts/3; "" while unplugged.
@@ -274,9 +257,21 @@ class CardAndConsole : public ::testing::Test {
     const auto trace = card->Trace();
     return std::count(trace.begin() + static_cast<std::ptrdiff_t>(mark), trace.end(), command);
   }
-  // Waits until the card took these commands in this order since `mark`.
+  // Waits until the card took these commands in this order since `mark` (others may come
+  // between).
   bool CardTook(const std::vector<std::string>& commands, std::chrono::milliseconds timeout) {
-    return card->WaitForCommands(commands, timeout, mark);
+    return WaitUntil(
+        [&] {
+          const auto trace = card->Trace();
+          auto at = trace.begin() + static_cast<std::ptrdiff_t>(std::min(mark, trace.size()));
+          for (const auto& command : commands)
+            if ((at = std::find(at, trace.end(), command)) == trace.end())
+              return false;
+            else
+              ++at;
+          return true;
+        },
+        timeout);
   }
 
   Workspace ws;
