@@ -155,23 +155,6 @@ class Card {
       if (std::getline(in, command)) lines.push_back(command);
     return lines;
   }
-  // Waits until the trace from entry `from` on holds these commands in this order (others may
-  // come between).
-  bool WaitForCommands(const std::vector<std::string>& commands, std::chrono::milliseconds timeout,
-                       std::size_t from = 0) {
-    return WaitUntil(
-        [&] {
-          const auto trace = Trace();
-          auto at = trace.begin() + static_cast<std::ptrdiff_t>(std::min(from, trace.size()));
-          for (const auto& command : commands)
-            if ((at = std::find(at, trace.end(), command)) == trace.end())
-              return false;
-            else
-              ++at;
-          return true;
-        },
-        timeout);
-  }
   // One write: several commands separated by line ends reach the card in the same instant.
   void Operator(const std::string& command) { child_.Write(command + "\n"); }
   // The pseudo-terminal the link points at now, e.g. /dev/pts/3; "" while unplugged.
@@ -269,15 +252,32 @@ class CardAndConsole : public ::testing::Test {
     ASSERT_TRUE(console->WaitFor("ProgramText", "text", program, 15s))
         << console->Get("ProgramText");
   }
-  // How often the card took `command`, from entry `from` of its trace on.
-  long Took(const std::string& command, std::size_t from = 0) {
+  // How often the card took `command` since `mark`.
+  long Took(const std::string& command) {
     const auto trace = card->Trace();
-    return std::count(trace.begin() + static_cast<std::ptrdiff_t>(from), trace.end(), command);
+    return std::count(trace.begin() + static_cast<std::ptrdiff_t>(mark), trace.end(), command);
+  }
+  // Waits until the card took these commands in this order since `mark` (others may come
+  // between).
+  bool CardTook(const std::vector<std::string>& commands, std::chrono::milliseconds timeout) {
+    return WaitUntil(
+        [&] {
+          const auto trace = card->Trace();
+          auto at = trace.begin() + static_cast<std::ptrdiff_t>(std::min(mark, trace.size()));
+          for (const auto& command : commands)
+            if ((at = std::find(at, trace.end(), command)) == trace.end())
+              return false;
+            else
+              ++at;
+          return true;
+        },
+        timeout);
   }
 
   Workspace ws;
   std::unique_ptr<Card> card;
   std::unique_ptr<ConsoleApp> console;  // after the card: it goes first
+  std::size_t mark = 0;                 // where the trace of the case under test begins
 };
 
 }  // namespace velmora::e2e

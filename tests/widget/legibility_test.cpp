@@ -1,6 +1,4 @@
 // The window as an engineer and a screen reader meet it, in each of the four program views.
-#include <gtest/gtest.h>
-
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
@@ -18,21 +16,14 @@
 #include <set>
 
 #include "app/program_view.h"
-#include "platform/qt/gui_main.h"
 #include "platform/qt/qt_platform.h"
-#include "support/console_fixture.h"
+#include "widget/shown_window.h"
 
 namespace velmora::testing {
 namespace {
 
-class LegibilityTest : public ConsoleTest {
+class LegibilityTest : public ShownWindow {
  protected:
-  void SetUp() override {
-    Form_Load(c);
-    window = std::make_unique<GuiMain>(c);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-  }
   // Each view with the longest texts the card gives.
   template <class Check>
   void InEveryView(Check check) {
@@ -53,7 +44,6 @@ class LegibilityTest : public ConsoleTest {
     const std::string& in = control.Container();
     return in.empty() || in.rfind("GUI_Tabs:", 0) == 0 ? in : TabOf(*ui.Find(in));
   }
-  std::unique_ptr<GuiMain> window;
 };
 
 // Text that a control shows in the space it has, or whole in its tool tip.

@@ -1,18 +1,16 @@
 // The real window on a console of fakes: one widget per control of the model, where the model
-// puts it, and a person's actions reaching the handlers exactly once. What the console's own
-// end-to-end tests do through the window is not repeated here.
-#include <gtest/gtest.h>
-
+// puts it, a person's actions reaching the handlers exactly once, and the charts of the Trends
+// page. What the console's own end-to-end tests do through the window is not repeated here.
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTest>
-#include <algorithm>
+#include <QtCharts/QChart>
+#include <QtCharts/QXYSeries>
 
-#include "app/lifecycle.h"
-#include "platform/qt/gui_main.h"
-#include "support/fakes.h"
+#include "platform/qt/trends_view.h"
+#include "support/trends_fakes.h"
+#include "widget/shown_window.h"
 
 namespace velmora::testing {
 namespace {
@@ -21,36 +19,9 @@ QString Latin1(const std::string& s) {
   return QString::fromLatin1(s.c_str());
 }
 
-class Window : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake.port.SetPort(1, FakeSerialPort::Availability::Free, "/dev/pts/7");
-    fake.port.SetPort(3, FakeSerialPort::Availability::Busy);
-    Form_Load(c);
-    window = std::make_unique<GuiMain>(c);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-  }
-  template <class W = QWidget>
-  W* Find(const char* name) {
-    auto* w = window->findChild<W*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  // A person chooses COM1 and the card announces its program.
-  void Connect(const std::string& banner) {
-    emit Find<QComboBox>("CommPortSelect")->activated(1);
-    fake.port.Feed(banner + "\r\n");
-  }
-
-  FakePlatform fake;
-  Console c{fake.platform()};
-  MainWindow& ui = c.ui;
-  std::unique_ptr<GuiMain> window;
-};
+using Window = ShownWindow;
 
 TEST_F(Window, EveryControlHasItsWidgetWhereTheModelPutsItAndFollowsTheModel) {
-  EXPECT_EQ(window->objectName(), "GUI_Main");
   EXPECT_EQ(window->size(), QSize(window->PxX(7005), window->PxY(5355)));
   auto* tabs = Find<QTabWidget>("GUI_Tabs");
   for (Control* control : ui.Controls()) {
@@ -66,8 +37,10 @@ TEST_F(Window, EveryControlHasItsWidgetWhereTheModelPutsItAndFollowsTheModel) {
     EXPECT_EQ(w->size(), QSize(window->PxX(t.width), window->PxY(t.height))) << control->Name();
     EXPECT_EQ(w->toolTip(), Latin1(control->ToolTip())) << control->Name();
   }
-  for (int i = 0; i < 3; ++i)
+  ASSERT_EQ(static_cast<std::size_t>(tabs->count()), ui.GUI_Tabs.Captions().size());
+  for (int i = 0; i < tabs->count(); ++i)
     EXPECT_EQ(tabs->tabText(i), Latin1(ui.GUI_Tabs.Captions()[static_cast<std::size_t>(i)]));
+  EXPECT_NE(tabs->widget(3)->findChild<TrendsView*>(), nullptr);
   // A long caption may be shown on two lines.
   EXPECT_EQ(Find<QPushButton>("DownloadButton")->text().replace('\n', ' '), "Program Download");
   auto* ports = Find<QComboBox>("CommPortSelect");
@@ -76,21 +49,17 @@ TEST_F(Window, EveryControlHasItsWidgetWhereTheModelPutsItAndFollowsTheModel) {
   EXPECT_EQ(ports->itemData(1, Qt::ToolTipRole).toString(), "/dev/pts/7");
   EXPECT_EQ(ports->currentIndex(), -1);
 
+  // Moved and resized as a download does it (shown, hidden and coloured: end to end).
   ui.DownloadStatus.SetGeometry({1680, 1920, 3375, 285});
-  ui.DownloadStatus.SetVisible(true);
-  ui.OpConfig.SetVisible(false);
   ui.SoftwareConfig.SetHeight(2575);
-  auto* status = Find("DownloadStatus");
-  EXPECT_EQ(status->mapTo(tabs, QPoint(0, 0)), QPoint(window->PxX(1680), window->PxY(1920)));
-  EXPECT_TRUE(status->isVisible());
-  EXPECT_FALSE(Find("OpConfig")->isVisible());
+  EXPECT_EQ(Find("DownloadStatus")->mapTo(tabs, QPoint(0, 0)),
+            QPoint(window->PxX(1680), window->PxY(1920)));
   EXPECT_EQ(Find("SoftwareConfig")->height(), window->PxY(2575));
-  EXPECT_EQ(Find("ProgramText")->palette().color(QPalette::Base), QColor(255, 0, 0));
   tabs->setCurrentIndex(2);
   EXPECT_EQ(ui.GUI_Tabs.ShownCaption(), "Terminal");
 }
 
-TEST_F(Window, APersonsChoiceOfAPortReachesTheHandlerOnceAndAFailedOpeningSaysSo) {
+TEST_F(Window, APersonsChoiceOfAPortAndTheExitButtonReachTheHandlersOnce) {
   auto* ports = Find<QComboBox>("CommPortSelect");
   emit ports->activated(1);
   EXPECT_TRUE(fake.port.IsOpen());
@@ -98,12 +67,6 @@ TEST_F(Window, APersonsChoiceOfAPortReachesTheHandlerOnceAndAFailedOpeningSaysSo
   const int opens = fake.port.opens;
   emit ports->activated(1);  // the entry already chosen: nothing to do
   EXPECT_EQ(fake.port.opens, opens);
-  emit ports->activated(2);
-  EXPECT_EQ(fake.messages.shown.size(), 1u);
-  EXPECT_EQ(ports->currentIndex(), 0);
-  EXPECT_FALSE(fake.port.IsOpen());
-
-  emit ports->activated(1);
   QTest::mouseClick(Find<QPushButton>("ExitButton"), Qt::LeftButton);
   EXPECT_TRUE(c.unloaded);
   EXPECT_FALSE(window->isVisible());
@@ -112,7 +75,8 @@ TEST_F(Window, APersonsChoiceOfAPortReachesTheHandlerOnceAndAFailedOpeningSaysSo
 }
 
 TEST_F(Window, ThePaneShowsReceivedBytesReadablyOnceItsTabIsInFront) {
-  Connect("CPE Application Initialized");
+  emit Find<QComboBox>("CommPortSelect")->activated(1);
+  Receive("CPE Application Initialized");
   auto* pane = Find<QPlainTextEdit>("TerminalText");
   fake.port.Feed(std::string("ab\r\ncd\0e\r\r\nf\xff", 13));
   QTest::qWait(80);
@@ -122,6 +86,67 @@ TEST_F(Window, ThePaneShowsReceivedBytesReadablyOnceItsTabIsInFront) {
                         QChar(0x240D) + "\nf" + QChar(0xFF);
   EXPECT_TRUE(QTest::qWaitFor([&] { return pane->toPlainText() == shown; }, 1000))
       << pane->toPlainText().toStdString();
+}
+
+// The "Trends" page draws what was recorded: one line per CPE, events on the time axis.
+// Connected to COM1, on a clock of its own that moves 2 s with each line received.
+class TrendsWidgetTest : public ShownWindow {
+ protected:
+  ManualClock clock;
+  void SetUp() override {
+    c.trends.SetClock(clock);
+    ShownWindow::SetUp();
+    ui.CommPortSelect.UserChoose(1);
+  }
+  void Receive(const std::string& line) {
+    fake.port.Feed(line + "\r\n");
+    clock.Advance(2'000);
+  }
+  // Points of each named series, "-" for a series the chart does not hold.
+  std::string Counts(TrendsView& view, std::initializer_list<const char*> names) {
+    std::string counts;
+    for (const char* name : names) {
+      std::string n = "-";
+      for (QAbstractSeries* series : view.Chart()->series())
+        if (series->name() == name) n = std::to_string(static_cast<QXYSeries*>(series)->count());
+      counts += std::string(name) + "=" + n + " ";
+    }
+    return counts;
+  }
+};
+
+TEST_F(TrendsWidgetTest, ChartsDrawTheRecordedSeriesWithinTheChosenRange) {
+  Receive("Line Card Application Initialized");
+  Receive("op_status: 02020000");
+  for (int i = 0; i < 3; ++i) Receive("FF28: 1A 0C 00 00");
+  Receive("Subscriber 01 Communications Lost");
+  Receive("Subscriber 00 SFD Loss Count: 0003");
+  Receive("temperature: 0019");
+  Receive("temperature: 001A");
+
+  TrendsView view(c);
+  view.ShowRange(TrendsView::k5Min);
+  const auto all = {"CPE 0", "CPE 1", "CPE 2", "State", "Link lost", "Program"};
+  EXPECT_EQ(Counts(view, all), "CPE 0=3 CPE 1=4 CPE 2=- State=5 Link lost=1 Program=1 ");
+  view.ShowChart(TrendsView::kSfdLoss);
+  EXPECT_EQ(Counts(view, {"CPE 0", "CPE 1"}), "CPE 0=2 CPE 1=- ");
+  view.ShowChart(TrendsView::kTemperature);
+  EXPECT_EQ(Counts(view, {"Temperature"}), "Temperature=2 ");
+
+  clock.Advance(10 * 60'000);
+  view.ShowChart(TrendsView::kSignal);
+  EXPECT_EQ(Counts(view, {"CPE 0", "State"}), "CPE 0=- State=0 ");
+  view.ShowRange(TrendsView::kAll);
+  EXPECT_EQ(Counts(view, {"CPE 0", "State"}), "CPE 0=3 State=5 ");
+}
+
+TEST_F(TrendsWidgetTest, PollingGoesOnBehindTheTrendsTab) {
+  Receive("CPE Application Initialized");
+  Find<QTabWidget>("GUI_Tabs")->setCurrentIndex(3);
+  std::string sent;
+  for (const auto& w : Ticks(30)) sent += w;
+  EXPECT_NE(sent.find("rdm ff28 4\r\n"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("debug 0"), std::string::npos) << sent;
 }
 
 }  // namespace
