@@ -9,8 +9,8 @@ namespace velmora {
 namespace {
 
 TEST(Messages, APortRefusedToThisUserKeepsTheSystemsAdviceBehindTheReason) {
-  EXPECT_EQ(PortOpenFailureText(
-                3, "/dev/ttyS2", {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
+  EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
+                                {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
             "COM3 (/dev/ttyS2) cannot be opened: Permission denied.\n\nJoin 'dialout'.");
 }
 

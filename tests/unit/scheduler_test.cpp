@@ -21,9 +21,7 @@ class SchedulerTest : public ConnectedConsoleTest {
  protected:
   void Check(const std::vector<Row>& rows) {
     for (const Row& r : rows) {
-      // Choosing the port again starts afresh; the tick count starts at a second's start.
-      ui.CommPortSelect.UserChoose(0);
-      ui.CommPortSelect.UserChoose(1);
+      Reconnect();  // the tick count starts at a second's start
       ui.GUI_Tabs.UserShowTab(0);
       s.PollTick = 0;
       const std::int64_t start = fake.clock.now;
