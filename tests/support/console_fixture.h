@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -39,7 +40,11 @@ struct ConsoleOnFakes {
   // Each row's script on the console started afresh, then what `look` shows.
   void CheckRows(const std::string& look,
                  const std::vector<std::pair<std::string, std::string>>& rows) {
-    for (const auto& [script, shown] : rows) {
+    for (const auto& [script, shown] : rows) CheckRows({{script, look, shown}});
+  }
+  // The same, each row with its own look: {script, look, shown}.
+  void CheckRows(const std::vector<std::array<std::string, 3>>& rows) {
+    for (const auto& [script, look, shown] : rows) {
       Reconnect();
       Script(script);
       EXPECT_EQ(Look(look), shown) << script;
