@@ -26,10 +26,6 @@ TEST_F(ConsoleTest, StartUpListsThePortsAndLeavesAnIdleConsole) {
                  "SfdButton.Enabled GenericButton.Enabled V35Button.Enabled OpStateText.Colour "
                  "RssiText.Colour SfdLossText.Colour TemperatureText.Colour LoggingButton"),
             "-1|UNKNOWN|0|0|0|0|0|red|red|red|red|Activate Logging");
-  // The terminal pane is a read-only, multi-line, fixed-font field; so is the command line's font.
-  EXPECT_TRUE(ui.TerminalText.MultiLine() && ui.TerminalText.FixedFont() &&
-              ui.TerminalText.Locked() && !ui.CommandLineText.MultiLine() &&
-              ui.CommandLineText.FixedFont());
   EXPECT_EQ(std::to_string(fake.port.opens) + std::to_string(fake.port.closes) +
                 std::to_string(fake.port.IsOpen()) + std::to_string(fake.transmitTimer.Enabled()) +
                 std::to_string(fake.transmitTimer.Interval()) +
@@ -56,10 +52,8 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
       "SfdText.Visible V35Select.Visible GenericSelect.Visible BattVoltText.Visible "
       "TemperatureText.Visible OpStateText.Visible RssiText.Visible Line2Ring.Visible "
       "CpeSelect.Visible DownloadButton.Visible FirmwareText.Visible";
-  const struct {
-    std::string script, look, shown;
-    // clang-format off
-  } rows[] = {
+  // clang-format off
+  CheckRows({
       {"", "Program ProgramText.Colour " + settings, "UNKNOWN|red|0|0|0|0|0|0|0|0|0|0|0"},
       {"Maximum CPU%", "Program ProgramText.Colour " + settings,
        "BOOT LOADER|yellow|0|0|0|0|0|0|0|0|0|1|1"},
@@ -96,14 +90,8 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
       {kLine + "@cpe 2\nop_status: 00000200\nFF28: 00 00 1A\nBoot Loader Initialized\n" + kLine,
        "Cpe2 CpeSelect OpStateText",
        "Acquisition|0||ON HOOK|RING OFF|ON HOOK|RING OFF|2|Acquisition"}
-  };
+  });
   // clang-format on
-  for (const auto& r : rows) {
-    ui.CommPortSelect.UserChoose(0);
-    ui.CommPortSelect.UserChoose(1);
-    Script(r.script);
-    EXPECT_EQ(Look(r.look), r.shown) << r.script;
-  }
 }
 
 TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
