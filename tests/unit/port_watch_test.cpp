@@ -86,32 +86,6 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
   }
 }
 
-TEST(PortWatch, ListChangesLeaveTheOpenPortAndItsEntryAlone) {
-  Rig rig(true);
-  rig.Run("+/tmp/card,choose 2");  // COM3
-  auto& s = rig.s;
-  s.ProgramType = ProgramType::CpeApp;
-  const int opens = rig.fake.port.opens, closes = rig.fake.port.closes;
-  int clicks = 0;
-  const auto click = rig.ui.CommPortSelect.onClick;
-  rig.ui.CommPortSelect.onClick = [&] { ++clicks, click(); };
-
-  rig.Run("-/dev/ttyUSB0");
-  EXPECT_EQ(rig.List(), "DISCONNECT COM3 ");
-  EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), 1);
-  EXPECT_EQ(s.PortListIndex, 1);
-  rig.Run("+/dev/ttyUSB0");
-  EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), 2);
-  EXPECT_EQ(s.PortListIndex, 2);
-  EXPECT_EQ(rig.ui.CommPortSelect.Items()[1].toolTip, "/dev/ttyUSB0");
-
-  EXPECT_EQ(clicks, 0);
-  EXPECT_EQ(rig.fake.port.opens, opens);
-  EXPECT_EQ(rig.fake.port.closes, closes);
-  EXPECT_TRUE(rig.fake.port.writes.empty());
-  EXPECT_EQ(s.ProgramType, ProgramType::CpeApp);
-}
-
 TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
   struct Row {
     const char* name;
