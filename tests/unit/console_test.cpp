@@ -2,6 +2,7 @@
 // the receive path and logging.
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
 #include "serial/port_table.h"
 #include "support/console_fixture.h"
 
@@ -134,6 +135,13 @@ TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
   Script("@choose CommPortSelect 2");
   EXPECT_EQ(fake.port.CommPort(), 2);
   EXPECT_TRUE(fake.port.IsOpen());
+}
+
+// A port refused to this user: the box keeps the system's advice behind the reason.
+TEST(Messages, RefusedPortKeepsTheSystemsAdviceBehindTheReason) {
+  EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
+                                {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
+            "COM3 (/dev/ttyS2) cannot be opened: Permission denied.\n\nJoin 'dialout'.");
 }
 
 TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
@@ -280,52 +288,6 @@ TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
                 std::to_string(s.LoggingActive),
             "one\r\nActivate Logging00");
   EXPECT_EQ(fake.port.writes, (std::vector<std::string>{"debug 80\r\n", "debug 0\r\n"}));
-}
-
-TEST_F(LoggingTest, ClosingTheWindowLeavesACompleteClosedLog) {
-  StartLogging();
-  Receive("last words");
-  fake.port.writes.clear();
-  ui.ExitButton.UserClick();
-  EXPECT_EQ(Log() + std::to_string(fake.files.OpenCount()) + std::to_string(fake.port.IsOpen()) +
-                std::to_string(fake.port.writes.size()),
-            "last words\r\n000");
-}
-
-TEST_F(LoggingTest, DuringADownloadTheLogKeepsArrivalOrderAndNothingCutsIntoTheProgram) {
-  Receive("Line Card Application Initialized");
-  StartLogging();
-  fake.files.disk["/p/prog.hex"] = {IntelHex(5000)};
-  fake.chooser.answers.push_back(ChosenFile{"/p/prog.hex", "prog.hex"});
-  ui.DownloadButton.UserClick();
-  fake.port.writes.clear();
-  // The card goes on talking while the handshake lets pending events run.
-  fake.pump.pendingEvents = [this] { Receive("flash erased"); };
-  Script("@raw Boot Loa\n@raw der Ready\nBoot Loader Stopped");
-  EXPECT_EQ(Log(), "Boot Loader ReadyBoot Loader Stopped\r\nflash erased\r\n");
-  // Stopping, starting and losing the log writes nothing between the program's blocks.
-  Script("@click LoggingButton\n@send");
-  StartLogging();
-  Script("@send");
-  fake.files.disk["/l/card.txt"].full = true;
-  Script("echo\n@send\n@send");
-  std::string sent;
-  for (const auto& w : fake.port.writes) sent += w;
-  EXPECT_EQ(sent, "stop\r\n" + fake.files.disk["/p/prog.hex"].bytes);
-  EXPECT_FALSE(s.LoggingActive);
-}
-
-TEST_F(ConsoleTest, LoggingWorksWithNoPortOpen) {
-  Form_Load(c);
-  fake.chooser.answers.push_back(ChosenFile{"/l/card.txt", "card.txt"});
-  Script("@click LoggingButton");
-  EXPECT_EQ(Look("LoggingButton"), "Stop Logging");
-  Script("@click LoggingButton");
-  EXPECT_EQ(Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
-                std::to_string(fake.messages.shown.size()) + std::to_string(fake.port.closes),
-            "Activate Logging000");
-  Form_Unload(c);
-  EXPECT_EQ(fake.port.closes, 0);
 }
 
 }  // namespace
