@@ -95,48 +95,6 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
   // clang-format on
 }
 
-TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
-  fake.port.SetPort(1, A::Free);
-  fake.port.SetPort(2, A::Busy);
-  fake.port.SetPort(3, A::Free);
-  fake.port.SetPort(4, A::Free);
-  Form_Load(c);
-  fake.port.SetPort(4, A::Missing);
-  const struct {
-    std::string script;
-    std::string shown;  // CommPortSelect, Program, then the port's number and state
-    std::string box;
-    // clang-format off
-  } rows[] = {
-      {"@choose CommPortSelect 0", "0|UNKNOWN closed", ""},
-      {"@choose CommPortSelect 1\n" + kCpe + "@raw CPE Appl", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 1", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "3|UNKNOWN 3 open", ""},
-      {"@choose CommPortSelect 2", "0|UNKNOWN closed",
-       "COM2 (/dev/fake2) is in use by another program."},
-      {"@choose CommPortSelect 4", "0|UNKNOWN closed",
-       "COM4 (/dev/fake4) cannot be opened: No such file or directory."},
-  };
-  // clang-format on
-  for (const auto& r : rows) {
-    fake.messages.shown.clear();
-    Script(r.script);
-    EXPECT_EQ(
-        Look("CommPortSelect Program") +
-            (fake.port.IsOpen() ? " " + std::to_string(fake.port.CommPort()) + " open" : " closed"),
-        r.shown)
-        << r.script;
-    EXPECT_EQ(s.PortListIndex, ui.CommPortSelect.ListIndex()) << r.script;
-    EXPECT_EQ(fake.messages.shown,
-              r.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.box})
-        << r.script;
-  }
-  fake.port.SetPort(2, A::Free);
-  Script("@choose CommPortSelect 2");
-  EXPECT_EQ(fake.port.CommPort(), 2);
-  EXPECT_TRUE(fake.port.IsOpen());
-}
-
 // A port refused to this user: the box keeps the system's advice behind the reason.
 TEST(Messages, RefusedPortKeepsTheSystemsAdviceBehindTheReason) {
   EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
