@@ -211,7 +211,7 @@ TEST_F(LoggingTest, LogHoldsExactlyTheBytesReceivedWhileOnBehindWhatTheFileHeld)
   EXPECT_EQ(debug, "debug 80,debug 0,debug 80,");
 }
 
-TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
+TEST_F(LoggingTest, FileThatCannotBeOpenedIsReportedAndLoggingStaysOff) {
   fake.files.disk["/l/locked.txt"] = {"kept", false, true};
   fake.files.disk["/l/readonly.txt"] = {"kept", true, false};
   const struct {
@@ -231,21 +231,6 @@ TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
               "keptActivate Logging0");
   }
   EXPECT_TRUE(fake.port.writes.empty());
-  // A full disk stops logging at once; the box comes later, once.
-  StartLogging();
-  Receive("one");
-  fake.files.disk["/l/card.txt"].full = true;
-  fake.messages.shown.clear();
-  Receive("two");
-  EXPECT_TRUE(fake.messages.shown.empty());
-  Script("three\n@deferred\n@deferred");
-  EXPECT_EQ(fake.messages.shown,
-            std::vector<std::string>{
-                "Logging stopped: /l/card.txt cannot be written: No space left on device."});
-  EXPECT_EQ(Log() + Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
-                std::to_string(s.LoggingActive),
-            "one\r\nActivate Logging00");
-  EXPECT_EQ(fake.port.writes, (std::vector<std::string>{"debug 80\r\n", "debug 0\r\n"}));
 }
 
 }  // namespace
