@@ -203,7 +203,7 @@ TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
           kEnded}});
 }
 
-TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
+TEST_F(DownloadTest, StartAsksForTheProgramFileAndARefusedFileChangesNothing) {
   Receive("Line Card Application Initialized");
   Receive("Boot Loader Ready Boot Loader Stopped");  // the last line read before the start
   Start(3000);
