@@ -1,8 +1,9 @@
-// The one fixture of the core's tests: a console on fakes, loaded as at start-up.
+// The one fixture of the core's tests: a console on fakes, driven and read as a person would.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -14,20 +15,47 @@
 
 namespace velmora::testing {
 
-class ConsoleTest : public ::testing::Test {
- protected:
+// A console on fakes. Tests that need a fresh one per row make their own.
+struct ConsoleOnFakes {
   FakePlatform fake;
+  ManualClock clock;  // the trends'
+  FakeDeviceWatch watch;
   Console c{fake.platform()};
   ConsoleState& s = c.state;
   MainWindow& ui = c.ui;
 
+  ConsoleOnFakes() { c.trends.SetClock(clock); }
+  // Loaded, with COM1 free and chosen.
+  void Connect() {
+    fake.port.SetPort(1, FakeSerialPort::Availability::Free);
+    Form_Load(c);
+    ui.CommPortSelect.UserChoose(1);
+    fake.port.writes.clear();
+  }
+  // DISCONNECT, then COM1 again: the console starts afresh, as it does for the engineer.
+  void Reconnect() {
+    ui.CommPortSelect.UserChoose(0);
+    ui.CommPortSelect.UserChoose(1);
+  }
+  // Each row's script on the console started afresh, then what `look` shows.
+  void CheckRows(const std::string& look,
+                 const std::vector<std::pair<std::string, std::string>>& rows) {
+    for (const auto& [script, shown] : rows) CheckRows({{script, look, shown}});
+  }
+  // The same, each row with its own look: {script, look, shown}.
+  void CheckRows(const std::vector<std::array<std::string, 3>>& rows) {
+    for (const auto& [script, look, shown] : rows) {
+      Reconnect();
+      Script(script);
+      EXPECT_EQ(Look(look), shown) << script;
+    }
+  }
   // One line from the card, with its CR LF.
   void Receive(const std::string& line) { fake.port.Feed(line + "\r\n"); }
   // Lines from the card, one per '\n', and the engineer's actions: "@cpe N", "@tab N",
   // "@click Name", "@choose Name N", "@edit Name text", "@key Up|Down|Enter", "@tick N" (poll
-  // ticks),
-  // "@ms N", "@raw text" (received without CR LF),
-  // "@send" (a send event), "@lose" (the adapter pulled), "@deferred" (deferred work runs).
+  // ticks), "@ms N", "@raw text" (received without CR LF), "@send" (a send event), "@lose" (the
+  // adapter pulled), "@deferred" (deferred work runs).
   void Script(const std::string& lines);
   // What a person sees, for each blank-separated name, joined by '|': a control's text, list
   // index or caption, "Name.Enabled" / "Name.Visible" (0 or 1), "Name.Colour", "Program",
@@ -41,19 +69,17 @@ class ConsoleTest : public ::testing::Test {
   }
 };
 
-// Loaded, with COM1 free and chosen.
+class ConsoleTest : public ::testing::Test, public ConsoleOnFakes {};
+
 class ConnectedConsoleTest : public ConsoleTest {
  protected:
   void SetUp() override {
-    fake.port.SetPort(1, FakeSerialPort::Availability::Free);
-    Form_Load(c);
-    ui.CommPortSelect.UserChoose(1);
+    Connect();
     ASSERT_TRUE(fake.port.IsOpen());
-    fake.port.writes.clear();
   }
 };
 
-inline void ConsoleTest::Script(const std::string& lines) {
+inline void ConsoleOnFakes::Script(const std::string& lines) {
   std::istringstream in(lines);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] != '@') {
@@ -98,7 +124,7 @@ inline void ConsoleTest::Script(const std::string& lines) {
   }
 }
 
-inline std::string ConsoleTest::Look(const std::string& names) {
+inline std::string ConsoleOnFakes::Look(const std::string& names) {
   std::istringstream in(names);
   std::string all;
   bool first = true;

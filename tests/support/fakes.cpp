@@ -127,6 +127,12 @@ FileError FakeFiles::OpenForAppend(std::int16_t number, const std::string& path)
   return {};
 }
 
+FileError FakeFiles::OpenForWrite(std::int16_t number, const std::string& path) {
+  if (FileError error = OpenForAppend(number, path)) return error;
+  disk[path].bytes.clear();
+  return {};
+}
+
 std::int64_t FakeFiles::Length(std::int16_t number) {
   const auto it = open_.find(number);
   return it == open_.end() ? 0 : static_cast<std::int64_t>(disk[it->second.path].bytes.size());

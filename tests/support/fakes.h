@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "app/console.h"
+#include "platform/clock.h"
+#include "platform/device_watch.h"
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
@@ -111,6 +113,7 @@ class FakeFiles : public Files {
   std::int16_t FreeFile() override;
   FileError OpenForRead(std::int16_t number, const std::string& path) override;
   FileError OpenForAppend(std::int16_t number, const std::string& path) override;
+  FileError OpenForWrite(std::int16_t number, const std::string& path) override;
   std::int64_t Length(std::int16_t number) override;
   std::string Read(std::int16_t number, std::size_t count) override;
   FileError Write(std::int16_t number, std::string_view bytes) override;
@@ -151,6 +154,27 @@ class FakeEventPump : public EventPump {
   void ScheduleDeferred() override {}
   // What happens while pending events run: a click, a receive event, ...
   std::function<void()> pendingEvents;
+};
+
+// The trends' clocks, set by the test.
+class ManualClock : public Clock {
+ public:
+  std::int64_t mono = 1'000;
+  std::int64_t wall = 1'796'601'600'000;  // 2026-12-07T00:00:00.000Z
+  std::int64_t MonotonicMs() const override { return mono; }
+  std::int64_t WallMs() const override { return wall; }
+  void Advance(std::int64_t ms) {
+    mono += ms;
+    wall += ms;
+  }
+};
+
+// Devices the test plugs and pulls.
+class FakeDeviceWatch : public DeviceWatch {
+ public:
+  void Watch(const std::vector<std::string>&) override {}
+  void Plug(const std::string& path, const std::string& id) { onAppeared({path, id}); }
+  void Pull(const std::string& path, const std::string& id) { onDisappeared({path, id}); }
 };
 
 // A valid Intel HEX program of exactly `length` characters (39 or more; shorter gives the end

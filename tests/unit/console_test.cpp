@@ -2,6 +2,7 @@
 // the receive path and logging.
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
 #include "serial/port_table.h"
 #include "support/console_fixture.h"
 
@@ -26,10 +27,6 @@ TEST_F(ConsoleTest, StartUpListsThePortsAndLeavesAnIdleConsole) {
                  "SfdButton.Enabled GenericButton.Enabled V35Button.Enabled OpStateText.Colour "
                  "RssiText.Colour SfdLossText.Colour TemperatureText.Colour LoggingButton"),
             "-1|UNKNOWN|0|0|0|0|0|red|red|red|red|Activate Logging");
-  // The terminal pane is a read-only, multi-line, fixed-font field; so is the command line's font.
-  EXPECT_TRUE(ui.TerminalText.MultiLine() && ui.TerminalText.FixedFont() &&
-              ui.TerminalText.Locked() && !ui.CommandLineText.MultiLine() &&
-              ui.CommandLineText.FixedFont());
   EXPECT_EQ(std::to_string(fake.port.opens) + std::to_string(fake.port.closes) +
                 std::to_string(fake.port.IsOpen()) + std::to_string(fake.transmitTimer.Enabled()) +
                 std::to_string(fake.transmitTimer.Interval()) +
@@ -56,10 +53,8 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
       "SfdText.Visible V35Select.Visible GenericSelect.Visible BattVoltText.Visible "
       "TemperatureText.Visible OpStateText.Visible RssiText.Visible Line2Ring.Visible "
       "CpeSelect.Visible DownloadButton.Visible FirmwareText.Visible";
-  const struct {
-    std::string script, look, shown;
-    // clang-format off
-  } rows[] = {
+  // clang-format off
+  CheckRows({
       {"", "Program ProgramText.Colour " + settings, "UNKNOWN|red|0|0|0|0|0|0|0|0|0|0|0"},
       {"Maximum CPU%", "Program ProgramText.Colour " + settings,
        "BOOT LOADER|yellow|0|0|0|0|0|0|0|0|0|1|1"},
@@ -96,56 +91,15 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
       {kLine + "@cpe 2\nop_status: 00000200\nFF28: 00 00 1A\nBoot Loader Initialized\n" + kLine,
        "Cpe2 CpeSelect OpStateText",
        "Acquisition|0||ON HOOK|RING OFF|ON HOOK|RING OFF|2|Acquisition"}
-  };
+  });
   // clang-format on
-  for (const auto& r : rows) {
-    ui.CommPortSelect.UserChoose(0);
-    ui.CommPortSelect.UserChoose(1);
-    Script(r.script);
-    EXPECT_EQ(Look(r.look), r.shown) << r.script;
-  }
 }
 
-TEST_F(ConsoleTest, ChoosingAPortOpensItAndForgetsTheCard) {
-  fake.port.SetPort(1, A::Free);
-  fake.port.SetPort(2, A::Busy);
-  fake.port.SetPort(3, A::Free);
-  fake.port.SetPort(4, A::Free);
-  Form_Load(c);
-  fake.port.SetPort(4, A::Missing);
-  const struct {
-    std::string script;
-    std::string shown;  // CommPortSelect, Program, then the port's number and state
-    std::string box;
-    // clang-format off
-  } rows[] = {
-      {"@choose CommPortSelect 0", "0|UNKNOWN closed", ""},
-      {"@choose CommPortSelect 1\n" + kCpe + "@raw CPE Appl", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 1", "1|CPE APP 1 open", ""},
-      {"@choose CommPortSelect 3\n@raw ication Initialized\r\n", "3|UNKNOWN 3 open", ""},
-      {"@choose CommPortSelect 2", "0|UNKNOWN closed",
-       "COM2 (/dev/fake2) is in use by another program."},
-      {"@choose CommPortSelect 4", "0|UNKNOWN closed",
-       "COM4 (/dev/fake4) cannot be opened: No such file or directory."},
-  };
-  // clang-format on
-  for (const auto& r : rows) {
-    fake.messages.shown.clear();
-    Script(r.script);
-    EXPECT_EQ(
-        Look("CommPortSelect Program") +
-            (fake.port.IsOpen() ? " " + std::to_string(fake.port.CommPort()) + " open" : " closed"),
-        r.shown)
-        << r.script;
-    EXPECT_EQ(s.PortListIndex, ui.CommPortSelect.ListIndex()) << r.script;
-    EXPECT_EQ(fake.messages.shown,
-              r.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.box})
-        << r.script;
-  }
-  fake.port.SetPort(2, A::Free);
-  Script("@choose CommPortSelect 2");
-  EXPECT_EQ(fake.port.CommPort(), 2);
-  EXPECT_TRUE(fake.port.IsOpen());
+// A port refused to this user: the box keeps the system's advice behind the reason.
+TEST(Messages, RefusedPortKeepsTheSystemsAdviceBehindTheReason) {
+  EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
+                                {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
+            "COM3 (/dev/ttyS2) cannot be opened: Permission denied.\n\nJoin 'dialout'.");
 }
 
 TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
@@ -257,7 +211,7 @@ TEST_F(LoggingTest, LogHoldsExactlyTheBytesReceivedWhileOnBehindWhatTheFileHeld)
   EXPECT_EQ(debug, "debug 80,debug 0,debug 80,");
 }
 
-TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
+TEST_F(LoggingTest, FileThatCannotBeOpenedIsReportedAndLoggingStaysOff) {
   fake.files.disk["/l/locked.txt"] = {"kept", false, true};
   fake.files.disk["/l/readonly.txt"] = {"kept", true, false};
   const struct {
@@ -277,67 +231,6 @@ TEST_F(LoggingTest, FileThatCannotBeWrittenIsReportedAndLoggingStops) {
               "keptActivate Logging0");
   }
   EXPECT_TRUE(fake.port.writes.empty());
-  // A full disk stops logging at once; the box comes later, once.
-  StartLogging();
-  Receive("one");
-  fake.files.disk["/l/card.txt"].full = true;
-  fake.messages.shown.clear();
-  Receive("two");
-  EXPECT_TRUE(fake.messages.shown.empty());
-  Script("three\n@deferred\n@deferred");
-  EXPECT_EQ(fake.messages.shown,
-            std::vector<std::string>{
-                "Logging stopped: /l/card.txt cannot be written: No space left on device."});
-  EXPECT_EQ(Log() + Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
-                std::to_string(s.LoggingActive),
-            "one\r\nActivate Logging00");
-  EXPECT_EQ(fake.port.writes, (std::vector<std::string>{"debug 80\r\n", "debug 0\r\n"}));
-}
-
-TEST_F(LoggingTest, ClosingTheWindowLeavesACompleteClosedLog) {
-  StartLogging();
-  Receive("last words");
-  fake.port.writes.clear();
-  ui.ExitButton.UserClick();
-  EXPECT_EQ(Log() + std::to_string(fake.files.OpenCount()) + std::to_string(fake.port.IsOpen()) +
-                std::to_string(fake.port.writes.size()),
-            "last words\r\n000");
-}
-
-TEST_F(LoggingTest, DuringADownloadTheLogKeepsArrivalOrderAndNothingCutsIntoTheProgram) {
-  Receive("Line Card Application Initialized");
-  StartLogging();
-  fake.files.disk["/p/prog.hex"] = {IntelHex(5000)};
-  fake.chooser.answers.push_back(ChosenFile{"/p/prog.hex", "prog.hex"});
-  ui.DownloadButton.UserClick();
-  fake.port.writes.clear();
-  // The card goes on talking while the handshake lets pending events run.
-  fake.pump.pendingEvents = [this] { Receive("flash erased"); };
-  Script("@raw Boot Loa\n@raw der Ready\nBoot Loader Stopped");
-  EXPECT_EQ(Log(), "Boot Loader ReadyBoot Loader Stopped\r\nflash erased\r\n");
-  // Stopping, starting and losing the log writes nothing between the program's blocks.
-  Script("@click LoggingButton\n@send");
-  StartLogging();
-  Script("@send");
-  fake.files.disk["/l/card.txt"].full = true;
-  Script("echo\n@send\n@send");
-  std::string sent;
-  for (const auto& w : fake.port.writes) sent += w;
-  EXPECT_EQ(sent, "stop\r\n" + fake.files.disk["/p/prog.hex"].bytes);
-  EXPECT_FALSE(s.LoggingActive);
-}
-
-TEST_F(ConsoleTest, LoggingWorksWithNoPortOpen) {
-  Form_Load(c);
-  fake.chooser.answers.push_back(ChosenFile{"/l/card.txt", "card.txt"});
-  Script("@click LoggingButton");
-  EXPECT_EQ(Look("LoggingButton"), "Stop Logging");
-  Script("@click LoggingButton");
-  EXPECT_EQ(Look("LoggingButton") + std::to_string(fake.files.OpenCount()) +
-                std::to_string(fake.messages.shown.size()) + std::to_string(fake.port.closes),
-            "Activate Logging000");
-  Form_Unload(c);
-  EXPECT_EQ(fake.port.closes, 0);
 }
 
 }  // namespace

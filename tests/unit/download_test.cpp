@@ -126,8 +126,8 @@ const std::string kFlashing = "Flashing prog.hex ...|BOOT LOADER|Abort Download 
 const std::string kReady = "Boot Loader Ready\n", kStopped = "Boot Loader Stopped\n";
 
 TEST_F(DownloadTest, HandshakeRestartsTheCardCatchesItsBootLoaderAndGivesUpInTime) {
-  Check({{3000, "", "^ reset", "", kRebooting + " watchdog 9000 files 0 locked"},
-         {3000, "@raw x\n@choose CommPortSelect 0", "^ reset", "",
+  // The port cannot be changed meanwhile.
+  Check({{3000, "@raw x\n@choose CommPortSelect 0", "^ reset", "",
           kRebooting + " watchdog 9000 files 0 locked"},
          // Not answering: reset twice more, then one box at 18 s; the last reset after the box.
          {3000, "@ms 8999", "^ reset", "", kRebooting + " watchdog 9000 files 0 locked"},
@@ -203,7 +203,7 @@ TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
           kEnded}});
 }
 
-TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
+TEST_F(DownloadTest, StartAsksForTheProgramFileAndARefusedFileChangesNothing) {
   Receive("Line Card Application Initialized");
   Receive("Boot Loader Ready Boot Loader Stopped");  // the last line read before the start
   Start(3000);
@@ -214,13 +214,7 @@ TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
                 r.filters.at(1).description + "|" + std::to_string(r.filterIndex) +
                 std::to_string(r.mustExist),
             "Select File to Download|Program File (*.hex)|*.hex|All Files (*.*)|01");
-  const Twips st = ui.DownloadStatus.Geometry(), bar = ui.DownloadProgress.Geometry();
-  EXPECT_EQ(std::vector<int>({st.left, st.top, st.width, bar.left, bar.top, bar.width,
-                              ui.SoftwareConfig.Geometry().height}),
-            std::vector<int>({1680, 1920, 3375, 1200, 2400, 4335, 2575}));
-  ui.DownloadButton.UserClick();
-  EXPECT_EQ(ui.SoftwareConfig.Geometry().height, 1452);
-
+  ui.DownloadButton.UserClick();  // aborted
   fake.files.disk["/p/empty.hex"] = {};
   fake.files.disk["/p/locked.hex"] = {IntelHex(100), false, true};
   const struct {
@@ -246,16 +240,6 @@ TEST_F(DownloadTest, StartReshapesTheWindowAndARefusedFileChangesNothing) {
                   std::to_string(fake.transmitTimer.Enabled()),
               "LINE CARD APP|0|1|Program Download01");
   }
-}
-
-TEST_F(DownloadTest, ClosingTheWindowDuringADownloadSendsNothingAndClosesEverything) {
-  Start(10500);
-  Run(kReady + kStopped + "@click ExitButton");
-  EXPECT_EQ(Writes(), "^ reset stop #1000 #1000");
-  EXPECT_EQ(std::to_string(fake.files.OpenCount()) + std::to_string(fake.port.IsOpen()) +
-                std::to_string(fake.transmitTimer.Enabled()) +
-                std::to_string(fake.downloadTimer.Enabled()),
-            "0000");
 }
 
 }  // namespace

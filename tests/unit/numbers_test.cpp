@@ -105,25 +105,5 @@ TEST(NumberRules, WholeNumbersAreNearestWithHalvesToEvenOrOverflow) {
   std::fesetround(saved);
 }
 
-TEST(NumberRules, NumbersAreWrittenAsTheCardAndTheEngineerReadThem) {
-  const struct {
-    std::string got, expected;
-  } rows[] = {{NumberText(0), " 0"},
-              {NumberText(26), " 26"},
-              {NumberText(-30), "-30"},
-              {NumberText(std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
-              {HexText(0), "0"},
-              {HexText(30), "1E"},
-              {HexText(0xABCDEF), "ABCDEF"},
-              {HexText(-1), "FFFFFFFF"},
-              {HexText(std::numeric_limits<std::int32_t>::min()), "80000000"},
-              {HexText(std::int16_t{-10}), "FFF6"},
-              {HexText(std::int16_t{0x7FFF}), "7FFF"},
-              {HexText(std::uint8_t{255}), "FF"},
-              {HexText(std::uint8_t{10}), "A"},
-              {HexText(static_cast<unsigned short>(0xFFFF)), "FFFF"}};
-  for (const auto& r : rows) EXPECT_EQ(r.got, r.expected);
-}
-
 }  // namespace
 }  // namespace velmora

@@ -4,12 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <sstream>
-
-#include "app/lifecycle.h"
-#include "support/fake_device_watch.h"
-#include "support/fakes.h"
+#include "support/console_fixture.h"
 
 namespace velmora::testing {
 namespace {
@@ -18,11 +13,7 @@ using A = FakeSerialPort::Availability;
 
 // A console on fakes whose table is COM1=/dev/ttyUSB0 (present at start-up), or with a fixed
 // table also COM3=/tmp/card (absent at start-up).
-struct Rig {
-  FakePlatform fake;
-  Console c{fake.platform()};
-  FakeDeviceWatch watch;
-
+struct Rig : ConsoleOnFakes {
   explicit Rig(bool fixed = false) {
     fake.port.SetPort(1, A::Free);
     PortTable table{{1, "/dev/ttyUSB0"}};
@@ -45,9 +36,8 @@ struct Rig {
       const auto arg = [&step] { return std::stoi(step.substr(step.find(' ') + 1)); };
       if (step[0] == '+') watch.Plug(path, id);
       if (step[0] == '-') watch.Pull(path, id);
-      if (step == "lose") fake.port.Lose("lost");
-      if (step == "drain") c.RunDeferred();
-      if (step.rfind("choose ", 0) == 0) c.ui.CommPortSelect.UserChoose(arg());
+      if (step == "lose" || step == "drain") Script(step == "lose" ? "@lose" : "@deferred");
+      if (step.rfind("choose ", 0) == 0) ui.CommPortSelect.UserChoose(arg());
       if (step.rfind("busy ", 0) == 0) fake.port.SetPort(arg(), A::Busy);
       if (step.rfind("free ", 0) == 0) fake.port.SetPort(arg(), A::Free);
       if (step == "close") UnloadMainWindow(c);
@@ -56,7 +46,7 @@ struct Rig {
 
   std::string List() const {
     std::string texts;
-    for (const auto& item : c.ui.CommPortSelect.Items()) texts += item.text + " ";
+    for (const auto& item : ui.CommPortSelect.Items()) texts += item.text + " ";
     return texts;
   }
 };
@@ -96,32 +86,6 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
   }
 }
 
-TEST(PortWatch, ListChangesLeaveTheOpenPortAndItsEntryAlone) {
-  Rig rig(true);
-  rig.Run("+/tmp/card,choose 2");  // COM3
-  auto& s = rig.c.state;
-  s.ProgramType = ProgramType::CpeApp;
-  const int opens = rig.fake.port.opens, closes = rig.fake.port.closes;
-  int clicks = 0;
-  const auto click = rig.c.ui.CommPortSelect.onClick;
-  rig.c.ui.CommPortSelect.onClick = [&] { ++clicks, click(); };
-
-  rig.Run("-/dev/ttyUSB0");
-  EXPECT_EQ(rig.List(), "DISCONNECT COM3 ");
-  EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), 1);
-  EXPECT_EQ(s.PortListIndex, 1);
-  rig.Run("+/dev/ttyUSB0");
-  EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), 2);
-  EXPECT_EQ(s.PortListIndex, 2);
-  EXPECT_EQ(rig.c.ui.CommPortSelect.Items()[1].toolTip, "/dev/ttyUSB0");
-
-  EXPECT_EQ(clicks, 0);
-  EXPECT_EQ(rig.fake.port.opens, opens);
-  EXPECT_EQ(rig.fake.port.closes, closes);
-  EXPECT_TRUE(rig.fake.port.writes.empty());
-  EXPECT_EQ(s.ProgramType, ProgramType::CpeApp);
-}
-
 TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
   struct Row {
     const char* name;
@@ -146,10 +110,11 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
     // One box, the loss's own; a failed reconnect adds none.
     ASSERT_EQ(rig.fake.messages.shown.size(), 1u) << row.name;
     EXPECT_EQ(rig.fake.messages.shown[0],
-              "lost\n\nThe console will reconnect to COM1 by itself when the device returns.");
+              "Device disconnected\n\nThe console will reconnect to COM1 by itself when the device "
+              "returns.");
     if (row.open == 1) {
-      EXPECT_EQ(rig.c.ui.CommPortSelect.ListIndex(), rig.c.state.PortListIndex) << row.name;
-      EXPECT_EQ(rig.c.ui.CommPortSelect.ItemText(rig.c.state.PortListIndex), "COM1") << row.name;
+      EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), rig.s.PortListIndex) << row.name;
+      EXPECT_EQ(rig.ui.CommPortSelect.ItemText(rig.s.PortListIndex), "COM1") << row.name;
     }
   }
 }

@@ -3,42 +3,24 @@
 
 #include <gtest/gtest.h>
 
-#include "app/console.h"
-#include "app/lifecycle.h"
-#include "support/trends_fakes.h"
+#include "support/console_fixture.h"
 #include "trends/recording.h"
 
 namespace velmora::testing {
 namespace {
 
-struct Card {
-  FakePlatform fake;
-  RewritableFiles files;
-  ManualClock clock;
-  Console c{{fake.port, fake.transmitTimer, fake.downloadTimer, files, fake.chooser, fake.messages,
-             fake.pump}};
-
-  explicit Card(const char* banner) {
-    c.trends.SetClock(clock);
-    fake.port.SetPort(1, FakeSerialPort::Availability::Free);
-    Form_Load(c);
-    c.ui.CommPortSelect.UserChoose(1);
-    if (*banner) Receive(banner);
+// The export's rows without their time.
+std::vector<std::string> Rows(const Trends& trends) {
+  std::vector<std::string> rows;
+  const std::string csv = TrendsCsv(trends);
+  for (std::size_t at = csv.find('\n') + 1, end; at < csv.size(); at = end + 1) {
+    end = csv.find("\r\n", at) + 1;
+    rows.push_back(csv.substr(csv.find(',', at) + 1, end - 1 - csv.find(',', at) - 1));
   }
-  void Receive(const std::string& line) { fake.port.Feed(line + "\r\n"); }
-  // The export's rows without their time.
-  std::vector<std::string> Rows() const {
-    std::vector<std::string> rows;
-    const std::string csv = TrendsCsv(c.trends);
-    for (std::size_t at = csv.find('\n') + 1, end; at < csv.size(); at = end + 1) {
-      end = csv.find("\r\n", at) + 1;
-      rows.push_back(csv.substr(csv.find(',', at) + 1, end - 1 - csv.find(',', at) - 1));
-    }
-    return rows;
-  }
-};
+  return rows;
+}
 
-constexpr const char* kLineCard = "Line Card Application Initialized";
+constexpr const char* kLineCard = "Line Card Application Initialized\nop_status: 02010002";
 constexpr const char* kCpe = "CPE Application Initialized";
 
 TEST(Trends, RecordsWhatTheParsersStorePerCpeAndProgram) {
@@ -80,11 +62,12 @@ TEST(Trends, RecordsWhatTheParsersStorePerCpeAndProgram) {
       {kLineCard, "op_status: 0202-1", {}},
   };
   for (const Row& row : rows) {
-    Card card(row.banner);
-    if (row.banner == kLineCard) card.Receive("op_status: 02010002");
-    const std::size_t before = card.Rows().size();
+    ConsoleOnFakes card;
+    card.Connect();
+    card.Script(row.banner);
+    const std::size_t before = Rows(card.c.trends).size();
     card.Receive(row.line);
-    const std::vector<std::string> all = card.Rows();
+    const std::vector<std::string> all = Rows(card.c.trends);
     EXPECT_EQ(std::vector<std::string>(all.begin() + std::ptrdiff_t(before), all.end()),
               row.recorded)
         << row.line;
@@ -101,23 +84,23 @@ TEST(Trends, EachSeriesKeepsItsNewestSamplesWithinItsBound) {
   EXPECT_EQ(trends.Bytes(), 3 * sizeof(Sample));
 }
 
-TEST(Trends, ExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
-  Card card(kCpe);
-  card.clock.Advance(1'234);
-  card.Receive("temperature: 0019");
-  card.clock.wall -= 3'600'000;  // the wall clock is set back an hour: the rows say so
-  card.Receive("FF28: 07");
-  card.files.disk["/p.hex"].bytes = ":0100000000FF\r\n:00000001FF\r\n";
-  card.fake.chooser.answers = {ChosenFile{"/p.hex", "p.hex"}, ChosenFile{"/tmp/t.csv", "t.csv"},
-                               ChosenFile{"/ro/t.csv", "t.csv"}};
-  card.c.ui.DownloadButton.UserClick();
-  card.fake.port.Lose();  // ends the download
-  card.c.RunDeferred();
-  card.files.disk["/tmp/t.csv"].bytes = "old";
-  card.files.disk["/ro/t.csv"].readOnly = true;
-  ExportCsv_Click(card.c);
-  EXPECT_TRUE(card.fake.chooser.requests.back().saving);  // a replaced file was confirmed first
-  EXPECT_EQ(card.files.disk["/tmp/t.csv"].bytes,
+TEST_F(ConnectedConsoleTest, TrendsExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
+  Receive(kCpe);
+  clock.Advance(1'234);
+  Receive("temperature: 0019");
+  clock.wall -= 3'600'000;  // the wall clock is set back an hour: the rows say so
+  Receive("FF28: 07");
+  fake.files.disk["/p.hex"].bytes = ":0100000000FF\r\n:00000001FF\r\n";
+  fake.chooser.answers = {ChosenFile{"/p.hex", "p.hex"}, ChosenFile{"/tmp/t.csv", "t.csv"},
+                          ChosenFile{"/ro/t.csv", "t.csv"}};
+  ui.DownloadButton.UserClick();
+  fake.port.Lose();  // ends the download
+  c.RunDeferred();
+  fake.files.disk["/tmp/t.csv"].bytes = "old";
+  fake.files.disk["/ro/t.csv"].readOnly = true;
+  ExportCsv_Click(c);
+  EXPECT_TRUE(fake.chooser.requests.back().saving);  // a replaced file was confirmed first
+  EXPECT_EQ(fake.files.disk["/tmp/t.csv"].bytes,
             "time,program,cpe,quantity,value\r\n"
             "2026-12-07T00:00:00.000Z,CPE APP,,program,CPE APP\r\n"
             "2026-12-07T00:00:01.234Z,CPE APP,,temperature,25\r\n"
@@ -125,10 +108,10 @@ TEST(Trends, ExportWritesTheSamplesAsCsvAndNamesTheFileWhenItCannot) {
             "2026-12-06T23:00:01.234Z,BOOT LOADER,,download,start\r\n"
             "2026-12-06T23:00:01.234Z,BOOT LOADER,,port,lost\r\n"
             "2026-12-06T23:00:01.234Z,UNKNOWN,,download,end\r\n");
-  EXPECT_EQ(card.fake.messages.shown.size(), 1u);  // the lost port's own box
-  ExportCsv_Click(card.c);
-  ASSERT_EQ(card.fake.messages.shown.size(), 2u);
-  EXPECT_EQ(card.fake.messages.shown[1], "Cannot write /ro/t.csv: Permission denied");
+  EXPECT_EQ(fake.messages.shown.size(), 1u);  // the lost port's own box
+  ExportCsv_Click(c);
+  ASSERT_EQ(fake.messages.shown.size(), 2u);
+  EXPECT_EQ(fake.messages.shown[1], "Cannot write /ro/t.csv: Permission denied");
 }
 
 }  // namespace
