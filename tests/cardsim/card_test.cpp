@@ -102,9 +102,6 @@ TEST(Card, ConversationsGoAsTheConsoleAndTheOperatorExpect) {
       {"the application it was given", "--start boot --app cpe",
        "=;?drop 0;reset;+2300;=Boot Loader Initialized|Boot Loader Ready|CPE Application "
        "Initialized"},
-      {"stop at the last moment", "", "reset;+300;-;+1990;stop;=Boot Loader Stopped;+10000;="},
-      {"stop too early", "",
-       "reset;+100;-;stop;=;+2200;=Boot Loader Ready|Line Card Application Initialized"},
       {"stop too late", "", "reset;+2300;-;stop;=Unknown command, type help"},
       // Program files the console would never send, judged.
       {"bad checksum", "",

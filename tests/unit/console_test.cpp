@@ -52,15 +52,15 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
   const std::string settings =
       "SfdText.Visible V35Select.Visible GenericSelect.Visible BattVoltText.Visible "
       "TemperatureText.Visible OpStateText.Visible RssiText.Visible Line2Ring.Visible "
-      "CpeSelect.Visible DownloadButton.Visible FirmwareText.Visible";
+      "CpeSelect.Visible DownloadButton.Visible FirmwareText.Visible SfdButton.Visible";
   // clang-format off
   CheckRows({
-      {"", "Program ProgramText.Colour " + settings, "UNKNOWN|red|0|0|0|0|0|0|0|0|0|0|0"},
+      {"", "Program ProgramText.Colour " + settings, "UNKNOWN|red|0|0|0|0|0|0|0|0|0|0|0|0"},
       {"Maximum CPU%", "Program ProgramText.Colour " + settings,
-       "BOOT LOADER|yellow|0|0|0|0|0|0|0|0|0|1|1"},
+       "BOOT LOADER|yellow|0|0|0|0|0|0|0|0|0|1|1|0"},
       {kLine, "Program ProgramText.Colour " + settings,
-       "LINE CARD APP|green|1|1|1|1|1|1|1|1|1|1|1"},
-      {kCpe, "Program " + settings, "CPE APP|1|1|1|1|1|1|1|1|0|1|1"},
+       "LINE CARD APP|green|1|1|1|1|1|1|1|1|1|1|1|1"},
+      {kCpe, "Program " + settings, "CPE APP|1|1|1|1|1|1|1|1|0|1|1|1"},
       {kLine,
        "GenericLabel GenericButton GenericSelect V35Select SfdButton.Enabled "
        "GenericButton.Enabled V35Button.Enabled",
@@ -95,8 +95,11 @@ TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
   // clang-format on
 }
 
-// A port refused to this user: the box keeps the system's advice behind the reason.
-TEST(Messages, RefusedPortKeepsTheSystemsAdviceBehindTheReason) {
+// A port held elsewhere says so; one refused to this user keeps the system's advice behind the
+// reason.
+TEST(Messages, PortBoxesSayWhyThePortCannotBeUsed) {
+  EXPECT_EQ(PortOpenFailureText(1, "/dev/pts/3", {8005, "Permission error while locking"}),
+            "COM1 (/dev/pts/3) is in use by another program.");
   EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
                                 {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
             "COM3 (/dev/ttyS2) cannot be opened: Permission denied.\n\nJoin 'dialout'.");

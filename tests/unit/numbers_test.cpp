@@ -34,37 +34,17 @@ void ExpectOutcome(double got, double expected, const std::string& row) {
         << row << " gave " << got << ", expected " << expected;
 }
 
+// One row per rule; fuzz_numbers holds every text its seeds give against a reference reader.
 TEST(NumberRules, ReplyTextReadsAsTheNumberAtItsFront) {
-  const std::string manyDigits = "1" + std::string(400, '0');
   const struct {
     std::string text;
     double value;
     // clang-format off
   } rows[] = {
-      {"", 0}, {"abc", 0}, {"-", 0}, {".", 0}, {"--5", 0}, {"0x1F", 0}, {"inf", 0}, {".5", 0.5},
-      {"-.5", -0.5}, {"3.", 3}, {"+7", 7}, {"-1", -1}, {"007", 7}, {"12abc", 12}, {"1.5.5", 1.5},
-      {"1,5", 1}, {"-0", 0}, {"-0.0e5", 0},
-      // Blanks, tabs and line feeds are ignored anywhere; a carriage return ends the number.
-      {" 26", 26}, {"1 2 3", 123}, {"- 5", -5}, {"1\t0", 10}, {"1\n0", 10}, {"2 . 5", 2.5},
-      {"1 E 2", 100}, {"1\r0", 1},
-      // An exponent counts only with digits.
-      {"1E2", 100}, {"2.5e-1", 0.25}, {"1E+2", 100}, {".5E1", 5}, {"1E", 1}, {"1E+", 1}, {"1e-", 1},
-      {"1E2.5", 100}, {"1D2", 1},
-      // Up to four hexadecimal digits are 16 bits, five to eight 32 bits, two's complement.
-      {"&H1F", 31}, {"&hff", 255}, {"&Hab", 171}, {"&H7FFF", 32767}, {"&H8000", -32768},
-      {"&HFFFF", -1}, {"&H0FFFF", 65535}, {"&H10000", 65536}, {"&H80000000", -2147483648.0},
-      {"&HFFFFFFFF", -1}, {"&H1G", 1}, {"&H", 0}, {"&H-1", 0}, {"&H1E2", 482}, {"-&H1", 0},
-      {"H1F", 0}, {"& H1F", 31}, {"&H1 F", 31}, {"&HFF FF", -1}, {"&H0 FFFF", 65535},
-      // Beyond eight digits only significant ones count.
-      {"&H0FFFFFFFF", -1}, {"&H00000000FFFF", 65535}, {"&H000000000", 0},
-      {"&H100000000", kOverflow}, {"&H0123456789", kOverflow},
-      // Beyond the range of double: Overflow; below it: 0.
-      {"1e400", kOverflow}, {"-1e400", kOverflow}, {"1.8e308", kOverflow}, {"100e307", kOverflow},
-      {"0.1e310", kOverflow}, {"1e99999999999999", kOverflow}, {manyDigits, kOverflow},
-      {"1.7976931348623157e308", std::numeric_limits<double>::max()}, {"0.01e310", 1e308},
-      {"1e-400", 0}, {"10e-325", 0}, {"0e99999", 0},
-      // Latin-1 bytes are neither digits nor blanks.
-      {"5\xFF", 5}, {"\xFF" "5", 0}, {"&H1\xFF" "F", 1}, {"\xA0" "5", 0}, {"1\xBD", 1},
+      {"abc", 0}, {"12abc", 12}, {"-.5", -0.5}, {"-0", 0}, {"1 2\t3\n4", 1234}, {"1\r0", 1},
+      {"2.5e-1", 0.25}, {"1E+", 1}, {"&H7FFF", 32767}, {"&HFFFF", -1}, {"&H0FFFF", 65535},
+      {"&HFFFFFFFF", -1}, {"&H00000000FFFF", 65535}, {"&H100000000", kOverflow},
+      {"1.8e308", kOverflow}, {"1e-400", 0}, {"5\xFF", 5}, {"\xA0" "5", 0},
   };
   // clang-format on
   for (const auto& r : rows)

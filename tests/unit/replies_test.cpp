@@ -181,7 +181,7 @@ TEST_F(ConnectedConsoleTest, LineCardStoresEachCpeAndShowsTheSelectedOne) {
         "Cpe0 Cpe1 Line1Hook Line1Ring",
         "Locked|0||OFF HOOK|RING ON|ON HOOK|RING OFF|Acquisition|0||OFF HOOK|RING OFF|ON HOOK|RING "
         "OFF|OFF HOOK|RING ON"},
-       {kLine + "op_status: 02020000\n@cpe 1\nhook_state: 00000100", "Line1Hook Line2Hook",
+       {kLine + "op_status: 02020000\nhook_state: 00000100\n@cpe 1", "Line1Hook Line2Hook",
         "ON HOOK|OFF HOOK"},
        {kLine + "op_status: 02020202\nhook_state: 0101\nring_state: 010101", "Cpe1",
         "Locked|0||OFF HOOK|RING ON|OFF HOOK|RING OFF"},

@@ -90,6 +90,7 @@ TEST_F(SchedulerTest, SettingsEditsAreWrittenOnTheNextTickInAddressOrder) {
         "PCM", "67"},
        {kCpe + "0004: 40\n@choose GenericSelect 1\n@click GenericButton\n@tick 1", "1:wee 4 1",
         "PCM", "64"},
+       {kCpe + "0004: 01\n@choose GenericSelect 0\n@click GenericButton\n@tick 1", "1:wee 4 0"},
        {kCpe + "0005: 00\n@choose V35Select 1\n@click V35Button\n@tick 2", "1:wee 5 1",
         "V35Button.Enabled", "1"},
        {kLine + "@edit SfdText 30\n@click SfdButton\nBoot Loader Initialized\n@tick 1", ""}});

@@ -108,9 +108,10 @@ TEST_F(LegibilityTest, EveryControlHasAOneLineNameOfItsOwnAndTabbingFollowsTheLa
       const QString name = a->text(QAccessible::Name);
       EXPECT_FALSE(name.isEmpty()) << where << " " << control->Name();
       EXPECT_FALSE(name.contains('\n')) << where << " " << control->Name();
-      if (control->kind() != Kind::Label)
+      if (control->kind() != Kind::Label) {
         EXPECT_TRUE(names[TabOf(*control)].insert(name).second)
             << where << " " << control->Name() << " " << name.toStdString();
+      }
     }
   });
   EXPECT_EQ(static_cast<QLabel*>(window->WidgetFor(ui.Line1Label))->buddy(),
@@ -159,7 +160,10 @@ TEST(FileChooserTest, RefusesWriteProtectedFilesAndStartsHomeThenWhereLastUsed) 
   });
   person.start(10);
   QtFileChooser chooser;
-  const auto logFile = chooser.ShowOpen({.mustExist = false, .refuseReadOnly = true});
+  OpenFileRequest logging;
+  logging.mustExist = false;
+  logging.refuseReadOnly = true;
+  const auto logFile = chooser.ShowOpen(logging);
   EXPECT_EQ(logFile ? logFile->fileTitle : "", "ok.txt");
   EXPECT_EQ(boxes,
             QStringList{folder + "/locked is write-protected.\nChoose a file in another folder."});

@@ -9,7 +9,6 @@
 #include <QtCharts/QXYSeries>
 
 #include "platform/qt/trends_view.h"
-#include "support/trends_fakes.h"
 #include "widget/shown_window.h"
 
 namespace velmora::testing {
