@@ -35,12 +35,15 @@
 #include <thread>
 #include <vector>
 
+#include "drive/drive.h"
 #include "intel_hex/intel_hex.h"
 #include "trends/trends.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace drive = velmora::drive;
+using drive::Slurp;
 using namespace std::chrono_literals;
 
 // ---------------------------------------------------------------------------------------------
@@ -54,11 +57,6 @@ std::int64_t MonotonicNs() {
 
 void Sleep(std::chrono::microseconds d) {
   std::this_thread::sleep_for(d);
-}
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::uintmax_t FileSize(const fs::path& path) {
@@ -139,71 +137,11 @@ long StatusKb(pid_t pid, const std::string& key) {
   return 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Child processes, each in its own process group so that it can be ended with what it started.
-
-std::set<pid_t> g_children;
-
-void EndAllChildren() {
-  for (const pid_t pid : g_children) ::kill(-pid, SIGKILL);
-}
-
+// Children end with the benchmark, however it ends.
 void OnSignal(int sig) {
-  EndAllChildren();
+  drive::Child::KillAll();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
-}
-
-struct Spawn {
-  std::vector<std::string> argv;
-  std::vector<std::string> env;  // NAME=VALUE added to this program's environment
-  int in = -1;                   // descriptors for the child's 0, 1, 2; -1: /dev/null
-  int out = -1;
-  int err = -1;
-};
-
-pid_t Start(const Spawn& s) {
-  const pid_t pid = ::fork();
-  if (pid < 0) Fail("fork failed");
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(s.in >= 0 ? s.in : null, STDIN_FILENO);
-    ::dup2(s.out >= 0 ? s.out : null, STDOUT_FILENO);
-    ::dup2(s.err >= 0 ? s.err : null, STDERR_FILENO);
-    ::setpgid(0, 0);
-    for (const auto& e : s.env) ::putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> args;
-    for (const auto& a : s.argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ::setpgid(pid, pid);
-  g_children.insert(pid);
-  return pid;
-}
-
-bool Exited(pid_t pid) {
-  int status = 0;
-  const pid_t done = ::waitpid(pid, &status, WNOHANG);
-  if (done == pid || (done < 0 && errno == ECHILD)) {
-    g_children.erase(pid);
-    return true;
-  }
-  return false;
-}
-
-// Ends a child and its group: TERM, then KILL after two seconds.
-void Stop(pid_t pid) {
-  if (pid <= 0 || !g_children.count(pid) || Exited(pid)) return;
-  ::kill(-pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (Exited(pid)) return;
-    Sleep(10ms);
-  }
-  ::kill(-pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  g_children.erase(pid);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,7 +207,7 @@ class Pty {
 };
 
 // ---------------------------------------------------------------------------------------------
-// The console, offscreen, driven through its automation driver on standard input and output.
+// The console and the simulated card, their standard error kept in the work folder.
 
 struct Paths {
   std::string console;
@@ -277,149 +215,50 @@ struct Paths {
   fs::path work;
 };
 
-class Console {
+int OpenLog(const fs::path& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+class Console : public drive::Console {
  public:
-  Console(const Paths& paths, const std::string& ports, const std::string& tag) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) Fail("pipe");
-    stderr_ = paths.work / ("console-" + tag + ".err");
-    const int err = ::open(stderr_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    startedNs_ = MonotonicNs();
-    pid_ = Start({{paths.console},
-                  {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
-                  in[0],
-                  out[1],
-                  err});
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err);
-    in_ = in[1];
-    out_ = out[0];
-  }
-  ~Console() {
-    if (pid_ > 0 && !Exited(pid_)) {
-      Ask("quit", 2s);
-      for (int i = 0; i < 100 && !Exited(pid_); ++i) Sleep(20ms);
-    }
-    Stop(pid_);
-    if (in_ >= 0) ::close(in_);
-    if (out_ >= 0) ::close(out_);
-  }
-  Console(const Console&) = delete;
-  Console& operator=(const Console&) = delete;
-
-  pid_t pid() const { return pid_; }
-  std::int64_t startedNs() const { return startedNs_; }
-
-  // Waits for the window: the driver answers only once the event loop runs.
-  void WaitShown() {
-    if (Ask("get GUI_Main visible", 30s) != "ok 1") Fail("the console did not start" + ErrTail());
-  }
-
-  std::string Ask(const std::string& command, std::chrono::milliseconds timeout = 20s) {
-    const std::string line = command + "\n";
-    if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-      return "error cannot write to the console";
-    std::string reply;
-    if (!ReadLine(reply, timeout)) return "error no answer to " + command;
-    return reply;
-  }
-
-  // Asks and expects "ok"; returns what follows it.
-  std::string Do(const std::string& command, std::chrono::milliseconds timeout = 20s) {
-    const std::string reply = Ask(command, timeout);
-    if (reply.rfind("ok", 0) != 0) Fail(command + ": " + reply + ErrTail());
-    return reply.size() > 3 ? reply.substr(3) : std::string{};
-  }
-
-  bool WaitFor(const std::string& name, const std::string& property, const std::string& value,
-               std::chrono::milliseconds timeout) {
-    return Ask("wait " + name + " " + property + " " + value + " " +
-                   std::to_string(timeout.count()),
-               timeout + 5s) == "ok";
-  }
-
-  // A line of the driver's answers; false on a time-out.
-  bool ReadLine(std::string& line, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      const auto end = buffer_.find('\n');
-      if (end != std::string::npos) {
-        line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[4096];
-      const ssize_t n = ::read(out_, chunk, sizeof chunk);
-      if (n <= 0) return false;
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-  }
-
-  std::string ErrTail() const {
-    const std::string all = Slurp(stderr_);
-    return all.empty() ? std::string{}
-                       : "\nconsole's standard error:\n" +
-                             all.substr(all.size() > 2000 ? all.size() - 2000 : 0);
-  }
+  Console(const Paths& paths, const std::string& ports, const std::string& tag)
+      : Console(paths, ports, OpenLog(paths.work / ("console-" + tag + ".err"))) {}
 
  private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  std::string buffer_;
-  fs::path stderr_;
-  std::int64_t startedNs_ = 0;
+  Console(const Paths& paths, const std::string& ports, int log)
+      : drive::Console(paths.console, ports, log) {
+    ::close(log);
+  }
 };
 
 // The simulated card on its own pseudo-terminal, linked at work/NAME.
-class Card {
+class Card : public drive::Card {
  public:
-  Card(const Paths& paths, const std::string& name, std::vector<std::string> options) {
-    link_ = paths.work / name;
-    int in[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) Fail("pipe");
-    const fs::path log = paths.work / (name + ".err");
-    const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    std::vector<std::string> argv = {paths.cardsim, "--link", link_.string(), "--quiet-log"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    pid_ = Start({argv, {}, in[0], err, err});
-    ::close(in[0]);
-    ::close(err);
-    in_ = in[1];
-    for (int i = 0; i < 250 && !fs::exists(link_); ++i) Sleep(20ms);
-    if (!fs::exists(link_)) Fail("the simulated card made no link: " + Slurp(log));
-  }
-  ~Card() {
-    if (in_ >= 0) {
-      [[maybe_unused]] auto n = ::write(in_, "quit\n", 5);
-      for (int i = 0; i < 100 && !Exited(pid_); ++i) Sleep(20ms);
-      ::close(in_);
-    }
-    Stop(pid_);
-  }
-  Card(const Card&) = delete;
-  Card& operator=(const Card&) = delete;
-
-  std::string Link() const { return link_.string(); }
-  pid_t pid() const { return pid_; }
-  // A command on the card's standard input, as its operator types it.
-  void Operator(const std::string& command) {
-    const std::string line = command + "\n";
-    if (::write(in_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-      Fail("cannot write to the simulated card");
-  }
+  Card(const Paths& paths, const std::string& name, std::vector<std::string> options)
+      : Card(paths, name, std::move(options), OpenLog(paths.work / (name + ".err"))) {}
 
  private:
-  fs::path link_;
-  pid_t pid_ = -1;
-  int in_ = -1;
+  Card(const Paths& paths, const std::string& name, std::vector<std::string> options, int log)
+      : drive::Card(paths.cardsim, paths.work / name, WithQuietLog(std::move(options)),
+                    {.output = log, .errors = log}) {
+    ::close(log);
+  }
+  static std::vector<std::string> WithQuietLog(std::vector<std::string> options) {
+    options.insert(options.begin(), "--quiet-log");
+    return options;
+  }
 };
+
+// COM1 chosen, then the CPE's banner until the console shows the program: bytes that reach the
+// line while the console is still setting it up may go with the line's old settings.
+void AnnounceCpe(Console& console, Pty& pty) {
+  console.Do("choose CommPortSelect 1");
+  for (int i = 0; i < 10; ++i) {
+    pty.WriteAll("CPE Application Initialized\r\n", 5s);
+    if (console.WaitFor("ProgramText", "text", "CPE APP", 500ms)) return;
+  }
+  Fail("no CPE APP");
+}
 
 // ---------------------------------------------------------------------------------------------
 // The table
@@ -537,10 +376,7 @@ void Flood(const Paths& paths) {
     Pty pty;
     const fs::path log = paths.work / "flood-log.txt";
     Console console(paths, "COM1=" + pty.SlavePath(), "flood");
-    console.WaitShown();
-    console.Do("choose CommPortSelect 1");
-    pty.WriteAll("CPE Application Initialized\r\n", 5s);
-    if (!console.WaitFor("ProgramText", "text", "CPE APP", 5s)) Fail("no CPE APP");
+    AnnounceCpe(console, pty);
     console.Do("tab 2");
     console.Do("answer-file " + log.string());
     console.Do("click LoggingButton");
@@ -586,20 +422,20 @@ void Flood(const Paths& paths) {
     ::tcsetattr(slave, TCSANOW, &raw);
     const fs::path copy = paths.work / "flood-cat.txt";
     const int out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t cat = Start({{"cat"}, {}, slave, out, -1});
+    drive::Child cat({"cat"}, {}, {.input = slave, .output = out});
     ::close(slave);
     ::close(out);
     Sleep(100ms);
     for (int round = 1; round <= rounds; ++round) {
-      const std::int64_t before = RuntimeNs(cat);
+      const std::int64_t before = RuntimeNs(cat.pid());
       if (!(byLines ? pty.WriteLines(flood, 120s) : pty.WriteAll(flood, 120s)))
         Fail("cat stopped reading the flood");
       if (!WaitForFileSize(copy, size * static_cast<std::size_t>(round), 10s))
         Fail("cat did not get the whole flood");
-      catCpu.push_back(static_cast<double>(RuntimeNs(cat) - before) / 1e9 * per10Mb);
+      catCpu.push_back(static_cast<double>(RuntimeNs(cat.pid()) - before) / 1e9 * per10Mb);
       Sleep(200ms);
     }
-    Stop(cat);
+    cat.Stop();
   }
 
   const double mb = static_cast<double>(size) / 1e6;
@@ -631,7 +467,6 @@ void Idle(const Paths& paths) {
   Say("idle: %d s of polling an idle line card", seconds);
   Card card(paths, "idle-card", {"--start", "linecard", "--quiet", "--steady"});
   Console console(paths, "COM1=" + card.Link(), "idle");
-  console.WaitShown();
   console.Do("choose CommPortSelect 1");
   if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
   Sleep(3s);  // the initial reads after detection
@@ -751,7 +586,6 @@ void Replug(const Paths& paths) {
   Say("replug: %d times", runs);
   Card card(paths, "replug-card", {"--start", "linecard", "--quiet", "--steady"});
   Console console(paths, "COM1=" + card.Link(), "replug");
-  console.WaitShown();
   console.Do("choose CommPortSelect 1");
   if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
   std::vector<double> ms, fromCommand;
@@ -791,10 +625,7 @@ void Latency(const Paths& paths) {
   Say("latency: %d temperature replies", replies);
   Pty pty;
   Console console(paths, "COM1=" + pty.SlavePath(), "latency");
-  console.WaitShown();
-  console.Do("choose CommPortSelect 1");
-  pty.WriteAll("CPE Application Initialized\r\n", 5s);
-  if (!console.WaitFor("ProgramText", "text", "CPE APP", 5s)) Fail("no CPE APP");
+  AnnounceCpe(console, pty);
   console.Do("watch TemperatureText");
   Sleep(300ms);
 
@@ -952,7 +783,6 @@ void Download(const Paths& paths) {
               {"--start", "linecard", "--quiet", "--baud", "57600", "--program-out",
                received.string(), "--trace", trace.string()});
     Console console(paths, "COM1=" + card.Link(), "download");
-    console.WaitShown();
     console.Do("choose CommPortSelect 1");
     if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
     console.Do("answer-file " + hex.string());
@@ -1022,9 +852,9 @@ void Startup(const Paths& paths) {
   Pty pty;
   std::vector<double> ms, fromCommand;
   for (int i = 0; i < runs; ++i) {
+    const std::int64_t launched = MonotonicNs();
     Console console(paths, "COM1=" + pty.SlavePath(), "startup");
-    console.WaitShown();
-    ms.push_back(static_cast<double>(MonotonicNs() - console.startedNs()) / 1e6);
+    ms.push_back(static_cast<double>(MonotonicNs() - launched) / 1e6);
   }
   std::vector<double> sorted = ms;
   std::sort(sorted.begin(), sorted.end());
@@ -1049,7 +879,6 @@ int Usage() {
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
       "Scenarios: flood idle trends latency download hexcheck startup replug (default: all, in\n"
       "this order).\n"
-      "order).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
       "Prints one Markdown table on standard output.\n");
@@ -1105,7 +934,7 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
-  EndAllChildren();
+  drive::Child::KillAll();
   PrintTable();
   if (ownWork) {
     std::error_code ec;

@@ -1,0 +1,188 @@
+#include "drive/drive.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace velmora::drive {
+
+namespace {
+
+std::set<pid_t>& Children() {
+  static std::set<pid_t> pids;
+  return pids;
+}
+
+}  // namespace
+
+std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (; !condition(); std::this_thread::sleep_for(20ms))
+    if (std::chrono::steady_clock::now() > deadline) return condition();
+  return true;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, Io io) {
+  int in[2] = {io.input, -1}, out[2] = {-1, io.output};
+  if ((io.input < 0 && ::pipe2(in, O_CLOEXEC) != 0) ||
+      (io.output < 0 && ::pipe2(out, O_CLOEXEC) != 0))
+    throw std::runtime_error("pipe");
+  if ((pid_ = ::fork()) == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(io.errors, STDERR_FILENO);
+    ::setpgid(0, 0);
+    for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  if (pid_ < 0) throw std::runtime_error("fork");
+  ::setpgid(pid_, pid_);
+  Children().insert(pid_);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (io.input < 0) ::close(in[0]), in_ = in[1];
+  if (io.output < 0) ::close(out[1]), out_ = out[0];
+}
+
+bool Child::Write(const std::string& text) {
+  return in_ >= 0 && ::write(in_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool Child::ReadLine(std::string& line, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::size_t end;
+  while ((end = buffer_.find('\n')) == std::string::npos) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{out_, POLLIN, 0};
+    if (out_ < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+      return false;
+    char chunk[4096];
+    const ssize_t n = ::read(out_, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+  }
+  line = buffer_.substr(0, end);
+  buffer_.erase(0, end + 1);
+  return true;
+}
+
+bool Child::Running() {
+  if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_)
+    Children().erase(std::exchange(pid_, -1));
+  return pid_ > 0;
+}
+
+int Child::Stop() {
+  if (in_ >= 0) ::close(std::exchange(in_, -1));
+  if (Running() && (::kill(-pid_, SIGTERM), !WaitUntil([this] { return !Running(); }, 2s))) {
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, &status_, 0);
+    Children().erase(std::exchange(pid_, -1));
+  }
+  if (out_ >= 0) ::close(std::exchange(out_, -1));
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+void Child::KillAll() {
+  for (const pid_t pid : Children()) ::kill(-pid, SIGKILL);
+}
+
+Console::Console(const std::string& program, const std::string& ports, int errors)
+    : child_({program},
+             {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
+             {.errors = errors}) {
+  // The driver answers once the window is up.
+  if (Ask("get GUI_Main visible", 30s).rfind("ok", 0) != 0)
+    throw std::runtime_error("the console did not start");
+}
+
+Console::~Console() {
+  if (child_.Running()) Ask("quit", 2s);
+  WaitUntil([this] { return !child_.Running(); }, 2s);
+}
+
+std::string Console::Ask(const std::string& command, std::chrono::milliseconds timeout) {
+  std::string reply;
+  if (!child_.Write(command + "\n")) return "error cannot write to the console";
+  return child_.ReadLine(reply, timeout) ? reply : "error no answer to " + command;
+}
+
+std::string Console::Do(const std::string& command, std::chrono::milliseconds timeout) {
+  const std::string reply = Ask(command, timeout);
+  if (reply.rfind("ok", 0) != 0) throw std::runtime_error(command + ": " + reply);
+  std::string value;
+  for (std::size_t i = 3; i < reply.size(); ++i) {
+    const char next = reply[i] == '\\' && i + 1 < reply.size() ? reply[++i] : 0;
+    value += next == 0 ? reply[i] : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
+  return value;
+}
+
+bool Console::WaitFor(const std::string& name, const std::string& property,
+                      const std::string& value, std::chrono::milliseconds timeout) {
+  const auto ms = std::to_string(timeout.count());
+  return Ask("wait " + name + " " + property + " " + value + " " + ms, timeout + 5s) == "ok";
+}
+
+std::vector<std::string> Console::Boxes() {
+  // "COUNT TEXT|TEXT|...": the last text runs to the end, it may hold line ends.
+  std::istringstream answer(Do("boxes"));
+  std::size_t count = 0;
+  answer >> count;
+  answer.get();
+  std::vector<std::string> texts(count);
+  for (std::size_t i = 0; i < count; ++i)
+    std::getline(answer, texts[i], i + 1 < count ? '|' : '\0');
+  return texts;
+}
+
+std::vector<std::string> Console::WaitForBoxes(std::size_t count,
+                                               std::chrono::milliseconds timeout) {
+  std::vector<std::string> texts;
+  WaitUntil([&] { return (texts = Boxes()).size() >= count; }, timeout);
+  return texts;
+}
+
+Card::Card(const std::string& program, const std::string& link, std::vector<std::string> options,
+           Io io)
+    : link_(link),
+      child_(
+          [&] {
+            options.insert(options.begin(), {program, "--link", link});
+            return options;
+          }(),
+          {}, io) {
+  if (!WaitUntil([&] { return std::filesystem::exists(link_); }, 5s))
+    throw std::runtime_error("the simulated card made no link");
+}
+
+void Card::Operator(const std::string& command) {
+  if (!child_.Write(command + "\n")) throw std::runtime_error("cannot write to the simulated card");
+}
+
+std::string Card::Device() const {
+  std::error_code ec;
+  const auto target = std::filesystem::canonical(link_, ec);
+  return ec ? std::string{} : target.string();
+}
+
+}  // namespace velmora::drive

@@ -1,0 +1,99 @@
+// The real console and the simulated card as child processes, driven as an engineer would: the
+// console through its automation driver, the card through its operator's commands. The
+// benchmarks and the end-to-end tests share it. Failures throw std::runtime_error.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmora::drive {
+
+using namespace std::chrono_literals;
+
+std::string Slurp(const std::filesystem::path& path);
+// Polls `condition` until it holds or the time is up; its last answer.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+// Where a child's standard streams go.
+struct Io {
+  int input = -1;   // -1: a pipe written through Child::Write
+  int output = -1;  // -1: a pipe read through Child::ReadLine
+  int errors = 2;
+};
+
+// A child process in its own process group.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, Io io = {});
+  ~Child() { Stop(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool Write(const std::string& text);
+  // One line of standard output without its end; false on time-out or end of output.
+  bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
+  bool Running();
+  // SIGTERM to the group, SIGKILL if it lingers; the exit status (128 + signal if killed).
+  int Stop();
+  pid_t pid() const { return pid_; }
+  // Kills every child still running, with its group: for a signal handler.
+  static void KillAll();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1, in_ = -1, out_ = -1;
+  std::string buffer_;
+};
+
+// The console offscreen on this port table; the constructor returns once its window is shown.
+class Console {
+ public:
+  Console(const std::string& program, const std::string& ports, int errors = 2);
+  ~Console();
+
+  // One command, its answer ("ok ..." or "error ...").
+  std::string Ask(const std::string& command, std::chrono::milliseconds timeout = 20s);
+  // Asks and expects "ok"; returns what follows it, its line ends and backslashes unescaped.
+  std::string Do(const std::string& command, std::chrono::milliseconds timeout = 20s);
+  std::string Get(const std::string& name, const std::string& property = "text") {
+    return Do("get " + name + " " + property);
+  }
+  bool WaitFor(const std::string& name, const std::string& property, const std::string& value,
+               std::chrono::milliseconds timeout);
+  // The texts of the message boxes shown so far, open or closed, in order.
+  std::vector<std::string> Boxes();
+  // Waits until at least `count` boxes were shown; returns what was shown.
+  std::vector<std::string> WaitForBoxes(std::size_t count, std::chrono::milliseconds timeout);
+  // Closes the box shown; false if none is.
+  bool CloseBox() { return Ask("close-box").rfind("ok", 0) == 0; }
+  pid_t pid() const { return child_.pid(); }
+
+ private:
+  Child child_;
+};
+
+// The simulated card with these options, linked at `link`; the constructor returns once the
+// link is there.
+class Card {
+ public:
+  Card(const std::string& program, const std::string& link, std::vector<std::string> options,
+       Io io = {});
+  std::string Link() const { return link_; }
+  // One write: several commands separated by line ends reach the card in the same instant.
+  void Operator(const std::string& command);
+  // The pseudo-terminal the link points at now, e.g. /dev/pts/3; "" while unplugged.
+  std::string Device() const;
+  int Stop() { return child_.Stop(); }
+  pid_t pid() const { return child_.pid(); }
+
+ private:
+  std::string link_;
+  Child child_;
+};
+
+}  // namespace velmora::drive
