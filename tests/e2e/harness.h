@@ -51,12 +51,11 @@ inline std::string MakeProgram(Workspace& ws, std::size_t binary_bytes,
   return hex;
 }
 
-// The simulated card at ws/card, tracing the commands it takes.
+// The simulated card at ws/card, which Connect has trace the commands it takes.
 class Card : public drive::Card {
  public:
   Card(Workspace& ws, std::vector<std::string> options)
-      : drive::Card(VELMORA_CARDSIM_BIN, ws.Path("card"), WithTrace(options, ws.Path("trace.txt"))),
-        trace_(ws.Path("trace.txt")) {}
+      : drive::Card(VELMORA_CARDSIM_BIN, ws.Path("card"), options), trace_(ws.Path("trace.txt")) {}
   // Commands the card received, in order, and its notes on the program file.
   std::vector<std::string> Trace() const {
     std::istringstream in(Slurp(trace_));
@@ -68,29 +67,20 @@ class Card : public drive::Card {
   }
 
  private:
-  static std::vector<std::string> WithTrace(std::vector<std::string> options,
-                                            const std::string& trace) {
-    options.insert(options.begin(), {"--trace", trace});
-    return options;
-  }
   std::string trace_;
-};
-
-// The real console, offscreen.
-struct ConsoleApp : drive::Console {
-  explicit ConsoleApp(const std::string& ports) : drive::Console(VELMORA_CONSOLE_BIN, ports) {}
 };
 
 // A test with the simulated card and the real console on its link.
 class CardAndConsole : public ::testing::Test {
  protected:
-  // The card with these options and --quiet, the console on its link (and on `more_ports`), COM1
-  // chosen and `program` shown.
+  // The card with these options, --quiet and its trace, the console on its link (and on
+  // `more_ports`), COM1 chosen and `program` shown.
   void Connect(std::vector<std::string> options, const std::string& program,
                const std::string& more_ports = "") {
-    options.push_back("--quiet");
+    options.insert(options.end(), {"--quiet", "--trace", ws.Path("trace.txt")});
     card = std::make_unique<Card>(ws, options);
-    console = std::make_unique<ConsoleApp>("COM1=" + card->Link() + more_ports);
+    console =
+        std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "COM1=" + card->Link() + more_ports);
     ASSERT_NO_FATAL_FAILURE(ChooseCom1(program));
   }
   void ChooseCom1(const std::string& program) {
@@ -122,7 +112,7 @@ class CardAndConsole : public ::testing::Test {
 
   Workspace ws;
   std::unique_ptr<Card> card;
-  std::unique_ptr<ConsoleApp> console;  // after the card: it goes first
+  std::unique_ptr<drive::Console> console;  // after the card: it goes first
   std::size_t mark = 0;                 // where the trace of the case under test begins
 };
 

@@ -82,10 +82,6 @@ void FakeTimer::SetEnabled(bool on) {
   enabled_ = on;
 }
 
-void FakeTimer::Fire() {
-  if (enabled_ && interval_ > 0 && onTimer) onTimer();
-}
-
 void FakeClock::Advance(std::int64_t ms) {
   const std::int64_t end = now + ms;
   for (;;) {
@@ -96,7 +92,7 @@ void FakeClock::Advance(std::int64_t ms) {
     if (!next) break;
     now = next->due;
     next->due += next->Interval();
-    next->Fire();
+    if (next->onTimer) next->onTimer();
   }
   now = end;
 }

@@ -78,8 +78,6 @@ class FakeTimer : public Timer {
   int Interval() const override { return interval_; }
   void SetEnabled(bool on) override;
   bool Enabled() const override { return enabled_; }
-  // One expiry, as if the interval had passed.
-  void Fire();
   std::int64_t due = 0;
 
  private:

@@ -140,14 +140,7 @@ TEST_F(ConnectedConsoleTest, ReceivedTextIsShownCutIntoLinesAndHandledInOrder) {
     EXPECT_EQ(s.RxBuffer, "    Version:  partial") << piece;
     EXPECT_EQ(ui.TerminalText.Text(), transcript) << piece;
   }
-  // The pane keeps the newest 10000 characters; an unterminated line its last 4096.
-  std::string all = ui.TerminalText.Text();
-  for (std::size_t n : {std::size_t{9000}, std::size_t{1}, std::size_t{10001}, std::size_t{3}}) {
-    const std::string batch(n, static_cast<char>('a' + n % 26));
-    fake.port.Feed(batch);
-    all += batch;
-    EXPECT_EQ(ui.TerminalText.Text(), all.substr(all.size() > 10000 ? all.size() - 10000 : 0)) << n;
-  }
+  // An unterminated line keeps its last 4096 characters (the pane its newest 10000: fuzz_console).
   Script("@raw " + std::string(4093, 'x') + "\n    Version:  Boot 7\n@raw Maximum");
   EXPECT_EQ(ui.BootLoaderText.Text(), std::string(4082, 'x') + "    Version:  Boot 7");
   EXPECT_EQ(s.RxBuffer, "Maximum");
@@ -194,10 +187,9 @@ class LoggingTest : public ConnectedConsoleTest {
 TEST_F(LoggingTest, LogHoldsExactlyTheBytesReceivedWhileOnBehindWhatTheFileHeld) {
   Log() = "old ";
   StartLogging();
-  const OpenFileRequest& r = fake.chooser.requests.at(0);
-  EXPECT_EQ(r.title + "|" + r.filters.at(0).description + "|" + r.filters.at(0).pattern + "|" +
-                std::to_string(r.mustExist) + std::to_string(r.refuseReadOnly),
-            "Select Logging File|Text File (*.txt)|*.txt|01");
+  // A new file may be named; one that cannot be written is refused in the chooser.
+  EXPECT_FALSE(fake.chooser.requests.at(0).mustExist);
+  EXPECT_TRUE(fake.chooser.requests.at(0).refuseReadOnly);
   const std::string raw("a\r\n\0b\xff\r", 7);
   Script(kCpe);
   fake.port.Feed(raw);

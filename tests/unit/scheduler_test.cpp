@@ -56,6 +56,8 @@ TEST_F(SchedulerTest, StatusScheduleReadsEverythingInTheFirstRoundThenOnlyPolls)
                 "@tick 18\n@tab 2\n@tick 16",
         "19:" + R + " 29:ree 0,ree 4," + BT + " 39:ree 5,versions," + R +
             " 40:debug 0 71:wee 0 1E 79:op_status,line_state 89:debug 1," + R + " 90:debug 0"},
+       // Behind the Trends tab the schedule goes on as on the Status tab.
+       {kCpe + "@tab 3\n@tick 20", "19:" + R},
        {"@tick 30", "10:cpu 20:cpu 30:cpu"},
        {"Maximum CPU%\n@edit CommandLineText versions\n@click CommandLineButton\n@tick 20",
         "1:versions 10:help 20:help"}});

@@ -139,14 +139,5 @@ TEST_F(TrendsWidgetTest, ChartsDrawTheRecordedSeriesWithinTheChosenRange) {
   EXPECT_EQ(Counts(view, {"CPE 0", "State"}), "CPE 0=3 State=5 ");
 }
 
-TEST_F(TrendsWidgetTest, PollingGoesOnBehindTheTrendsTab) {
-  Receive("CPE Application Initialized");
-  Find<QTabWidget>("GUI_Tabs")->setCurrentIndex(3);
-  std::string sent;
-  for (const auto& w : Ticks(30)) sent += w;
-  EXPECT_NE(sent.find("rdm ff28 4\r\n"), std::string::npos) << sent;
-  EXPECT_EQ(sent.find("debug 0"), std::string::npos) << sent;
-}
-
 }  // namespace
 }  // namespace velmora::testing
