@@ -249,15 +249,16 @@ class Card : public drive::Card {
   }
 };
 
-// COM1 chosen, then the CPE's banner until the console shows the program: bytes that reach the
-// line while the console is still setting it up may go with the line's old settings.
-void AnnounceCpe(Console& console, Pty& pty) {
+// COM1 chosen and `program` shown. Where the benchmark plays the card itself, it repeats the
+// CPE's banner meanwhile: bytes that reach the line while the console is still setting it up may
+// go with the line's old settings.
+void ChooseCom1(Console& console, const std::string& program, Pty* banner = nullptr) {
   console.Do("choose CommPortSelect 1");
-  for (int i = 0; i < 10; ++i) {
-    pty.WriteAll("CPE Application Initialized\r\n", 5s);
-    if (console.WaitFor("ProgramText", "text", "CPE APP", 500ms)) return;
+  for (int i = 0; i < 20; ++i) {
+    if (banner) banner->WriteAll("CPE Application Initialized\r\n", 5s);
+    if (console.WaitFor("ProgramText", "text", program, 500ms)) return;
   }
-  Fail("no CPE APP");
+  Fail("no " + program);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,7 +377,7 @@ void Flood(const Paths& paths) {
     Pty pty;
     const fs::path log = paths.work / "flood-log.txt";
     Console console(paths, "COM1=" + pty.SlavePath(), "flood");
-    AnnounceCpe(console, pty);
+    ChooseCom1(console, "CPE APP", &pty);
     console.Do("tab 2");
     console.Do("answer-file " + log.string());
     console.Do("click LoggingButton");
@@ -467,8 +468,7 @@ void Idle(const Paths& paths) {
   Say("idle: %d s of polling an idle line card", seconds);
   Card card(paths, "idle-card", {"--start", "linecard", "--quiet", "--steady"});
   Console console(paths, "COM1=" + card.Link(), "idle");
-  console.Do("choose CommPortSelect 1");
-  if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+  ChooseCom1(console, "LINE CARD APP");
   Sleep(3s);  // the initial reads after detection
   IdleShare(console, card, seconds, "idle: console CPU polling an idle card for %d s", true);
   // The same with the charts in front, following the samples live.
@@ -586,8 +586,7 @@ void Replug(const Paths& paths) {
   Say("replug: %d times", runs);
   Card card(paths, "replug-card", {"--start", "linecard", "--quiet", "--steady"});
   Console console(paths, "COM1=" + card.Link(), "replug");
-  console.Do("choose CommPortSelect 1");
-  if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+  ChooseCom1(console, "LINE CARD APP");
   std::vector<double> ms, fromCommand;
   for (int i = 0; i < runs; ++i) {
     std::error_code ec;
@@ -625,7 +624,7 @@ void Latency(const Paths& paths) {
   Say("latency: %d temperature replies", replies);
   Pty pty;
   Console console(paths, "COM1=" + pty.SlavePath(), "latency");
-  AnnounceCpe(console, pty);
+  ChooseCom1(console, "CPE APP", &pty);
   console.Do("watch TemperatureText");
   Sleep(300ms);
 
@@ -783,8 +782,7 @@ void Download(const Paths& paths) {
               {"--start", "linecard", "--quiet", "--baud", "57600", "--program-out",
                received.string(), "--trace", trace.string()});
     Console console(paths, "COM1=" + card.Link(), "download");
-    console.Do("choose CommPortSelect 1");
-    if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 10s)) Fail("no LINE CARD APP");
+    ChooseCom1(console, "LINE CARD APP");
     console.Do("answer-file " + hex.string());
     console.Do("click DownloadButton");
     if (!console.WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 90s))

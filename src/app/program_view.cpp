@@ -12,6 +12,11 @@
 
 namespace velmora {
 
+const char* ProgramTypeText(std::int32_t programType) {
+  static constexpr const char* kTexts[] = {"UNKNOWN", "BOOT LOADER", "LINE CARD APP", "CPE APP"};
+  return programType >= 0 && programType < 4 ? kTexts[programType] : "";
+}
+
 void ApplyProgramView(Console& c, const std::int32_t& programType) {
   if (programType < ProgramType::Unknown || programType > ProgramType::CpeApp) return;
   auto& ui = c.ui;
@@ -130,9 +135,7 @@ void ApplyProgramView(Console& c, const std::int32_t& programType) {
   ui.CommandLineButton.SetEnabled(!unknown);
   if (unknown) s.CommandLinePending = false;
 
-  static constexpr const char* kProgramTexts[] = {"UNKNOWN", "BOOT LOADER", "LINE CARD APP",
-                                                  "CPE APP"};
-  ui.ProgramText.SetText(kProgramTexts[programType]);
+  ui.ProgramText.SetText(ProgramTypeText(programType));
   ui.ProgramText.SetBackColor(unknown ? kRed : boot ? kYellow : kGreen);
 }
 

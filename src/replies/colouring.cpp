@@ -7,6 +7,12 @@
 
 namespace velmora {
 
+Color BandColour(std::span<const ColourBand> bands, int value) {
+  for (const ColourBand& band : bands)
+    if (value <= band.upTo) return band.colour;
+  return bands.back().colour;
+}
+
 void OpStateText_Change(Console& c) {
   const std::string& text = c.ui.OpStateText.Text();
   c.ui.OpStateText.SetBackColor(text == "Ranging" ? kYellow : text == "Locked" ? kGreen : kRed);
@@ -16,7 +22,7 @@ void RssiText_Change(Console& c) {
   Color colour = kRed;
   try {
     const std::uint8_t v = ToByte(DecimalValue(c.ui.RssiText.Text()));
-    colour = v <= 5 ? kRed : v <= 8 ? kYellow : kGreen;
+    colour = BandColour(kRssiBands, v);
   } catch (const ReplyError&) {
   }
   c.ui.RssiText.SetBackColor(colour);
@@ -28,7 +34,7 @@ void SfdLossText_Change(Console& c) {
   try {
     if (!text.empty()) {
       const std::int32_t n = ToInt32(DecimalValue(text));
-      colour = n <= 3 ? kGreen : n <= 10 ? kYellow : kRed;
+      colour = BandColour(kSfdLossBands, n);
     }
   } catch (const ReplyError&) {
   }
@@ -40,13 +46,7 @@ void TemperatureText_Change(Console& c) {
   Color colour = kRed;
   try {
     if (!text.empty()) {
-      const std::int16_t t = ToInt16(DecimalValue(text));
-      if (t > 60 || t < -30)
-        colour = kRed;
-      else if (t >= 40 || t <= -20)
-        colour = kYellow;
-      else
-        colour = kGreen;
+      colour = BandColour(kTemperatureBands, ToInt16(DecimalValue(text)));
     }
   } catch (const ReplyError&) {
   }

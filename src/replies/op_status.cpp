@@ -16,10 +16,6 @@ CpeStatusRecord& Cpe(Console& c, std::uint8_t n) {
 
 const CpeStatusRecord& Selected(Console& c) { return c.state.CpeStatus.at(c.state.SelectedCpe); }
 
-void RecordNumber(Console& c, int cpe, Quantity q, const std::string& text) {
-  RecordTrend(c, cpe, q, std::stoi(text));
-}
-
 }  // namespace
 
 std::uint8_t SubscriberNumber(const std::string& line) { return ToByte(HexValue(Cut(line, 12, 2))); }
@@ -89,14 +85,16 @@ void ParseSfdLossCount(Console& c, std::string& line) {
   const std::size_t at = line.find(kMarker);
   if (at == std::string::npos) return;
   if (c.state.ProgramType == ProgramType::CpeApp) {
-    c.ui.SfdLossText.SetText(NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 17, 4)))));
-    RecordNumber(c, kNoCpe, Quantity::SfdLoss, c.ui.SfdLossText.Text());
+    const auto count = static_cast<std::int64_t>(HexValue(Cut(line, 17, 4)));
+    c.ui.SfdLossText.SetText(NumberText(count));
+    RecordTrend(c, kNoCpe, Quantity::SfdLoss, static_cast<int>(count));
   } else if (c.state.ProgramType == ProgramType::LineCardApp) {
     const std::uint8_t n = SubscriberNumber(line);
     // The line card's count stands right behind the marker, wherever that is.
-    const double count = HexValue(Cut(std::string_view(line).substr(at), 17, 4));
-    Cpe(c, n).SfdLoss = NumberText(static_cast<std::int64_t>(count));
-    RecordNumber(c, n, Quantity::SfdLoss, Cpe(c, n).SfdLoss);
+    const auto count =
+        static_cast<std::int64_t>(HexValue(Cut(std::string_view(line).substr(at), 17, 4)));
+    Cpe(c, n).SfdLoss = NumberText(count);
+    RecordTrend(c, n, Quantity::SfdLoss, static_cast<int>(count));
     c.ui.SfdLossText.SetText(Selected(c).SfdLoss);
   }
 }
@@ -104,15 +102,17 @@ void ParseSfdLossCount(Console& c, std::string& line) {
 void ParseSignalStrength(Console& c, std::string& line) {
   if (!Holds(line, "FF28: ")) return;
   if (c.state.ProgramType == ProgramType::CpeApp) {
-    c.ui.RssiText.SetText(NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 7, 2)))));
-    RecordNumber(c, kNoCpe, Quantity::Signal, c.ui.RssiText.Text());
+    const auto rssi = static_cast<std::int64_t>(HexValue(Cut(line, 7, 2)));
+    c.ui.RssiText.SetText(NumberText(rssi));
+    RecordTrend(c, kNoCpe, Quantity::Signal, static_cast<int>(rssi));
   } else if (c.state.ProgramType == ProgramType::LineCardApp) {
     for (std::size_t k = 0; k < 4; ++k) {
       CpeStatusRecord& r = c.state.CpeStatus[k];
       // A CPE still acquiring has no link to measure.
       if (r.OpState != "Acquisition") {
-        r.Rssi = NumberText(static_cast<std::int64_t>(HexValue(Cut(line, 7 + 3 * k, 2))));
-        RecordNumber(c, static_cast<int>(k), Quantity::Signal, r.Rssi);
+        const auto rssi = static_cast<std::int64_t>(HexValue(Cut(line, 7 + 3 * k, 2)));
+        r.Rssi = NumberText(rssi);
+        RecordTrend(c, static_cast<int>(k), Quantity::Signal, static_cast<int>(rssi));
       }
     }
     c.ui.RssiText.SetText(Selected(c).Rssi);

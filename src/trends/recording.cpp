@@ -1,6 +1,7 @@
 #include "trends/recording.h"
 
 #include "app/console.h"
+#include "replies/numbers.h"
 
 namespace velmora {
 
@@ -12,7 +13,7 @@ void RecordCpeReset(Console& c, int cpe, LinkCode why) {
   const CpeStatusRecord& r = c.state.CpeStatus.at(static_cast<std::size_t>(cpe));
   RecordTrend(c, cpe, Quantity::Link, why);
   RecordTrend(c, cpe, Quantity::State, StateCode(r.OpState));
-  RecordTrend(c, cpe, Quantity::Signal, std::stoi(r.Rssi));
+  RecordTrend(c, cpe, Quantity::Signal, static_cast<int>(NumberFromText(r.Rssi)));
   RecordTrend(c, cpe, Quantity::Line1Hook, LineCode(r.Lines[0].Hook));
   RecordTrend(c, cpe, Quantity::Line1Ring, LineCode(r.Lines[0].Ring));
   RecordTrend(c, cpe, Quantity::Line2Hook, LineCode(r.Lines[1].Hook));

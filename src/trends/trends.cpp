@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/program_view.h"
+#include "replies/op_status.h"
+
 namespace velmora {
 
 std::int16_t StateCode(const std::string& state) {
@@ -65,14 +68,14 @@ std::string QuantityName(Quantity q) {
 }
 
 std::string ProgramName(int program) {
-  static constexpr const char* kNames[] = {"UNKNOWN", "BOOT LOADER", "LINE CARD APP", "CPE APP"};
-  return program >= 0 && program < 4 ? kNames[program] : std::to_string(program);
+  const std::string text = ProgramTypeText(program);
+  return text.empty() ? std::to_string(program) : text;
 }
 
 std::string ValueText(Quantity q, int value) {
   switch (q) {
     case Quantity::State:
-      return value == 1 ? "Ranging" : value == 2 ? "Locked" : "Acquisition";
+      return DescribeOpState(static_cast<std::uint8_t>(value));
     case Quantity::Line1Hook:
     case Quantity::Line2Hook:
       return value ? "OFF HOOK" : "ON HOOK";

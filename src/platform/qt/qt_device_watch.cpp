@@ -13,19 +13,6 @@
 namespace velmora {
 namespace {
 
-// The device a path leads to, and when that device node was made: a pseudo-terminal closed
-// and opened again may get the same name back, but never the same node.
-std::string Target(const std::string& path) {
-  struct stat node {};
-  if (::stat(path.c_str(), &node) != 0) return {};
-  return QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString() + '\n' +
-         std::to_string(node.st_ctim.tv_sec) + '.' + std::to_string(node.st_ctim.tv_nsec);
-}
-
-std::string TargetPath(const std::string& target) {
-  return target.substr(0, target.find('\n'));
-}
-
 // The nearest folder on the way to path that exists: a /dev/serial/by-id/ folder appears
 // only with the first adapter.
 QString ExistingFolder(const QString& path) {
@@ -36,6 +23,13 @@ QString ExistingFolder(const QString& path) {
 }
 
 }  // namespace
+
+QtDeviceWatch::Target QtDeviceWatch::TargetOf(const std::string& path) {
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) return {};
+  return {QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString(),
+          std::int64_t{node.st_ctim.tv_sec} * 1'000'000'000 + node.st_ctim.tv_nsec};
+}
 
 QtDeviceWatch::QtDeviceWatch(QObject* parent) : QObject(parent) {
   rescan_.setInterval(1000);
@@ -55,7 +49,7 @@ QtDeviceWatch::~QtDeviceWatch() {
 void QtDeviceWatch::Watch(const std::vector<std::string>& paths) {
   paths_ = paths;
   if (!paths_.empty()) {
-    for (const auto& path : paths_) targets_[path] = Target(path);
+    for (const auto& path : paths_) targets_[path] = TargetOf(path);
     WatchFolders();
     if (!folders_.directories().isEmpty()) {
       how_ = "folders";
@@ -89,7 +83,7 @@ void QtDeviceWatch::WatchFolders() {
   QStringList wanted;
   for (const auto& [path, target] : targets_) {
     wanted << ExistingFolder(QString::fromStdString(path));
-    if (!target.empty()) wanted << ExistingFolder(QString::fromStdString(TargetPath(target)));
+    if (!target.empty()) wanted << ExistingFolder(QString::fromStdString(target.node));
   }
   wanted.removeDuplicates();
   QStringList stale;
@@ -106,9 +100,9 @@ void QtDeviceWatch::WatchFolders() {
 // a device that went and came back.
 void QtDeviceWatch::CheckPaths() {
   for (auto& [path, target] : targets_) {
-    const std::string now = Target(path);
+    const Target now = TargetOf(path);
     if (now == target) continue;
-    const std::string was = std::exchange(target, now);
+    const Target was = std::exchange(target, now);
     if (!was.empty() && onDisappeared) onDisappeared({path, {}});
     if (!now.empty() && onAppeared) onAppeared({path, {}});
   }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,9 +37,18 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
   void Rescan();
   static QStringList TtyNames();
 
+  // The device node a path leads to and when that node was made: a pseudo-terminal closed and
+  // opened again may get the same name back, but never the same node. Empty while absent.
+  struct Target {
+    std::string node;
+    std::int64_t madeNs = 0;
+    bool operator==(const Target&) const = default;
+    bool empty() const { return node.empty(); }
+  };
+  static Target TargetOf(const std::string& path);
+
   std::vector<std::string> paths_;
-  // path -> the device node it leads to and when that was made; "" while absent
-  std::map<std::string, std::string> targets_;
+  std::map<std::string, Target> targets_;     // path -> what it leads to
   std::map<std::string, DeviceInfo> system_;  // device path -> device, without udev
   QStringList ttyNames_;                      // /dev/tty*, when the system's ports were asked
   QFileSystemWatcher folders_;

@@ -14,6 +14,7 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 
+#include "replies/colouring.h"
 #include "trends/recording.h"
 
 namespace velmora {
@@ -32,22 +33,22 @@ QString SlotName(int slot) {
   return slot == 0 ? "CPE" : QString("CPE %1").arg(slot - 1);
 }
 
-// Status colours of the field the chart follows, as the plot's background: value bounds
-// between red, yellow and green, from low to high.
-struct Band {
-  double upTo;
-  QColor colour;
-};
-std::vector<Band> BandsFor(TrendsView::ChartKind kind) {
-  const QColor red(255, 200, 200), yellow(255, 250, 190), green(210, 245, 210);
+// The status colours of the field the chart follows: the bands that colour the field.
+std::span<const ColourBand> BandsFor(TrendsView::ChartKind kind) {
   switch (kind) {
     case TrendsView::kSignal:
-      return {{5.5, red}, {8.5, yellow}, {1e9, green}};
+      return kRssiBands;
     case TrendsView::kSfdLoss:
-      return {{3.5, green}, {10.5, yellow}, {1e9, red}};
+      return kSfdLossBands;
     default:
-      return {{-30, red}, {-20, yellow}, {40, green}, {60, yellow}, {1e9, red}};
+      return kTemperatureBands;
   }
+}
+
+// Paler than the fields, so that the lines stay readable on them.
+QColor Pale(Color colour) {
+  if (colour == kRed) return QColor(255, 200, 200);
+  return colour == kYellow ? QColor(255, 250, 190) : QColor(210, 245, 210);
 }
 
 }  // namespace
@@ -269,14 +270,15 @@ void TrendsView::PaintBands(double low, double high) {
   QLinearGradient gradient(0, 1, 0, 0);
   gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
   double below = low;
-  for (const Band& band : BandsFor(kind_)) {
-    if (band.upTo <= low) continue;
-    const double a = (below - low) / (high - low),
-                 b = (std::min(band.upTo, high) - low) / (high - low);
-    gradient.setColorAt(std::clamp(a, 0.0, 1.0), band.colour);
-    gradient.setColorAt(std::clamp(b, 0.0, 1.0) - 1e-6 * (b < 1), band.colour);
-    below = band.upTo;
-    if (band.upTo >= high) break;
+  for (const ColourBand& band : BandsFor(kind_)) {
+    // Whole values: a bound lies halfway to the next one.
+    const double upTo = band.upTo + 0.5;
+    if (upTo <= low) continue;
+    const double a = (below - low) / (high - low), b = (std::min(upTo, high) - low) / (high - low);
+    gradient.setColorAt(std::clamp(a, 0.0, 1.0), Pale(band.colour));
+    gradient.setColorAt(std::clamp(b, 0.0, 1.0) - 1e-6 * (b < 1), Pale(band.colour));
+    below = upTo;
+    if (upTo >= high) break;
   }
   chart_->setPlotAreaBackgroundBrush(gradient);
 }
