@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/console.h"
+#include "serial/network_address.h"
 
 namespace velmora {
 namespace {
@@ -92,7 +93,8 @@ void WatchPorts(Console& c, DeviceWatch& watch) {
   watch.onDisappeared = [&c](const DeviceInfo& d) { DeviceDisappeared(c, d); };
   std::vector<std::string> paths;
   if (w.fixedNumbers)
-    for (const auto& [port, known] : w.devices) paths.push_back(known.path);
+    for (const auto& [port, known] : w.devices)
+      if (!IsNetworkEntry(known.path)) paths.push_back(known.path);
   watch.Watch(paths);
 }
 
@@ -144,7 +146,8 @@ void PortChosen(Console& c) {
 
 void AwaitReturn(Console& c, int port) {
   auto& w = c.portWatch;
-  if (!w.watching || !w.devices.count(port)) return;
+  // A terminal server is not watched: nothing would say it accepts again.
+  if (!w.watching || !w.devices.count(port) || IsNetworkEntry(w.devices[port].path)) return;
   w.awaiting = port;
   const auto& known = w.devices[port];
   // Already back (a quick replug reported before the loss): reconnect once the box is up.
