@@ -1,0 +1,173 @@
+// The real console on a card behind a terminal server: ser2net on 127.0.0.1 bridges the
+// simulated card's pseudo-terminal to a raw TCP port and to a Telnet (RFC 2217) port.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "e2e/harness.h"
+
+namespace velmora::e2e {
+namespace {
+
+// A TCP port on 127.0.0.1 that nobody listens on just now.
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+// Whether something listens on 127.0.0.1:port (without connecting, which would take the line).
+bool Listening(int port) {
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", port);
+  std::istringstream table(Slurp("/proc/net/tcp"));
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state;
+    if (fields >> slot >> address >> remote >> state && address == local && state == "0A")
+      return true;
+  }
+  return false;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::istringstream stat(Slurp("/proc/" + std::to_string(pid) + "/stat"));
+  std::string field;
+  for (int i = 1; i <= 13; ++i) stat >> field;  // up to the end of the name, as it has no blank
+  double user = 0, system = 0;
+  stat >> user >> system;
+  return (user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// ser2net in the foreground with a generated configuration: the card's line on a raw TCP port
+// and on a Telnet port with the COM port option.
+class Ser2net {
+ public:
+  Ser2net(Workspace& ws, const std::string& device) : raw(FreePort()), rfc2217(FreePort()) {
+    const std::string config = ws.Path("ser2net.yaml");
+    std::ofstream(config) << "connection: &raw\n  accepter: tcp,127.0.0.1," << raw
+                          << "\n  connector: serialdev," << device
+                          << ",57600n81,local\nconnection: &rfc2217\n"
+                          << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217
+                          << "\n  connector: serialdev," << device << ",57600n81,local\n";
+    child_.Start({"/usr/sbin/ser2net", "-n", "-u", "-c", config, "-P", ws.Path("ser2net.pid")}, {});
+    if (!WaitUntil([&] { return Listening(raw) && Listening(rfc2217); }, 5s))
+      throw std::runtime_error("ser2net does not listen");
+  }
+  void Stop() { child_.Stop(); }
+  const int raw, rfc2217;
+
+ private:
+  Child child_;
+};
+
+class ThroughSer2net : public CardAndConsole, public ::testing::WithParamInterface<const char*> {
+ protected:
+  // The card with these options behind ser2net, the console on COM1 = the network port.
+  void Connect(std::vector<std::string> options, const std::string& program) {
+    options.push_back("--quiet");
+    card = std::make_unique<Card>(ws, options);
+    server = std::make_unique<Ser2net>(ws, card->Link());
+    const bool raw = GetParam() == std::string("tcp");
+    address = std::string(GetParam()) +
+              "://127.0.0.1:" + std::to_string(raw ? server->raw : server->rfc2217);
+    console = std::make_unique<ConsoleApp>("COM1=" + address);
+    ASSERT_NO_FATAL_FAILURE(ChooseCom1(program));
+  }
+  std::unique_ptr<Ser2net> server;
+  std::string address;
+};
+
+TEST_P(ThroughSer2net, TheCardIsFoundPolledEditedAndAnswersATypedCommand) {
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "linecard", "--steady"}, "LINE CARD APP"));
+  EXPECT_TRUE(card->WaitForCommands(
+      {"cpu", "help", "ree 0", "ree 4", "ree 5", "versions", "op_status", "line_state", "debug 1"},
+      15s));
+  ASSERT_TRUE(console->WaitFor("SfdText", "text", "31", 10s)) << console->Get("SfdText");
+  console->Do("key SfdText Backspace");
+  console->Do("key SfdText Backspace");
+  console->Do("type SfdText 42");
+  console->Do("click SfdButton");
+  EXPECT_TRUE(card->WaitForCommands({"wee 0 2A"}, 5s));
+  // The card's read-back of its EEPROM shows the new value and disables the button again.
+  EXPECT_TRUE(console->WaitFor("SfdButton", "enabled", "0", 5s));
+  EXPECT_EQ(console->Get("SfdText"), "42");
+
+  console->Do("tab 2");
+  console->Do("type CommandLineText ree 5");
+  console->Do("key CommandLineText Return");
+  EXPECT_TRUE(card->WaitForCommands({"ree 5"}, 5s, card->Trace().size()));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return console->Get("TerminalText").find("0005: ") != std::string::npos; }, 5s));
+  EXPECT_EQ(console->Boxes().size(), 0u);
+}
+
+TEST_P(ThroughSer2net, AProgramArrivesByteForByteAtTheCardsLineRate) {
+  const std::string received = ws.Path("received.hex");
+  ASSERT_NO_FATAL_FAILURE(Connect(
+      {"--start", "linecard", "--baud", "57600", "--program-out", received}, "LINE CARD APP"));
+  const std::string program = MakeProgram(ws, 8000);  // about 4 s at 57600 baud
+  console->Do("answer-file " + program);
+  console->Do("click DownloadButton");
+  ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Sending prog.hex ...", 15s));
+  ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 30s));
+  ASSERT_TRUE(console->WaitFor("DownloadButton", "text", "Program Download", 15s));
+  EXPECT_EQ(Slurp(received), Slurp(program));
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "LINE CARD APP", 15s));
+  EXPECT_EQ(console->Boxes().size(), 0u);
+}
+
+TEST_P(ThroughSer2net, AServerStoppedMidPollIsOneLostPortBoxAndNoBusyLoop) {
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "cpe"}, "CPE APP"));
+  server->Stop();
+  const auto boxes = console->WaitForBoxes(1, 10s);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("The connection to COM1 (" + address + ") was lost: ", 0), 0u)
+      << boxes[0];
+  EXPECT_TRUE(console->CloseBox());
+  EXPECT_EQ(console->Get("CommPortSelect"), "DISCONNECT");
+  EXPECT_EQ(console->Get("ProgramText"), "UNKNOWN");
+  const double cpu = CpuSeconds(console->pid());
+  std::this_thread::sleep_for(2s);
+  const double percent = (CpuSeconds(console->pid()) - cpu) / 2 * 100;
+  std::printf("network port: console CPU %.1f%% over 2 s after the server stopped\n", percent);
+  EXPECT_LT(percent, 5.0) << "a busy loop";
+  EXPECT_EQ(console->Boxes().size(), 1u) << "a late box";
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, ThroughSer2net, ::testing::Values("tcp", "rfc2217"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// Nobody listening, and a line another console holds: the box a local port gives.
+TEST(NetworkPortRefused, ARefusedOrHeldLineGivesTheOpenFailureBoxAndDisconnect) {
+  Workspace ws;
+  Card card(ws, {"--start", "cpe", "--quiet"});
+  Ser2net server(ws, card.Link());
+  const std::string held = "tcp://127.0.0.1:" + std::to_string(server.raw);
+  const std::string nobody = "tcp://127.0.0.1:" + std::to_string(FreePort());
+  ConsoleApp holder("COM1=" + held);
+  holder.Do("choose CommPortSelect 1");
+  ASSERT_TRUE(holder.WaitFor("ProgramText", "text", "CPE APP", 10s));
+
+  ConsoleApp console("COM1=" + nobody + ",COM2=" + held);
+  const std::vector<std::string> expected = {
+      "COM1 (" + nobody + ") cannot be opened: Connection refused.",
+      "COM2 (" + held + ") is in use by another program."};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    console.Do("choose CommPortSelect " + std::to_string(i + 1));
+    EXPECT_EQ(console.WaitForBoxes(i + 1, 10s).back(), expected[i]);
+    console.CloseBox();
+    EXPECT_EQ(console.Get("CommPortSelect"), "DISCONNECT");
+  }
+  EXPECT_EQ(holder.Get("ProgramText"), "CPE APP");
+}
+
+}  // namespace
+}  // namespace velmora::e2e
