@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/program_view.h"
 #include "serial/port_table.h"
+#include "serial/port_watch.h"
 
 namespace velmora {
 
@@ -60,6 +61,8 @@ void PortOpenFailed(Console& c, int port, const OpenFailure& failure) {
   if (c.MSComm1.IsOpen() || s.PortListIndex <= 0 || s.PortListIndex >= list.ListCount() ||
       list.ItemData(s.PortListIndex) != port)
     return;
+  // A reopening the console made by itself fails without a word, and waits again.
+  if (ReconnectFailed(c, port)) return;
   // As an opening that fails at once: the box, then back to DISCONNECT.
   c.messages.Warning(PortOpenFailureText(port, c.MSComm1.DeviceName(port), failure));
   s.PortListIndex = 0;

@@ -10,6 +10,7 @@
 #include "serial/port_table.h"
 #include "serial/remote_line.h"
 #include "serial/telnet_client.h"
+#include "support/fake_device_watch.h"
 #include "support/fakes.h"
 
 namespace velmora::testing {
@@ -118,6 +119,13 @@ TEST(RemoteLine, WaitingDrainsAtTheLineRateAndIsNeverBelowWhatTheSocketHolds) {
   }
 }
 
+// A device watch that also asks servers: the address it asks now, if any.
+struct ProbingWatch : FakeDeviceWatch {
+  void Probe(const std::string& path) override { probing = path; }
+  void StopProbing() override { probing.clear(); }
+  std::string probing;
+};
+
 // The console on a switch between a local port and a network port, both fakes: COM1 local,
 // COM2 behind a terminal server.
 struct SwitchRig {
@@ -126,11 +134,14 @@ struct SwitchRig {
   PortSwitch port{fake.port, network};
   Platform p = fake.platform();
   Console c{{port, p.TransmitTimer, p.DownloadTimer, p.files, p.Dialog, p.messages, p.pump}};
+  ProbingWatch watch;
   SwitchRig() {
     fake.port.SetPort(1, FakeSerialPort::Availability::Free);
     fake.port.SetPort(2, FakeSerialPort::Availability::Missing, "tcp://cabinet-7:4001");
     network.SetPort(2, FakeSerialPort::Availability::Free);
+    UsePortTable(c, {{1, "/dev/fake1"}, {2, "tcp://cabinet-7:4001"}}, true);
     Form_Load(c);
+    WatchPorts(c, watch);
   }
   void Refuse() {  // the connection fails: the port closes and says so
     network.Close();
@@ -160,6 +171,27 @@ TEST(NetworkPortOpening, AFailedConnectionGivesTheOpenFailureBoxUnlessTheEnginee
   EXPECT_TRUE(rig.fake.port.IsOpen());
   EXPECT_EQ(rig.fake.messages.shown.size(), 1u);
   EXPECT_EQ(list.ListIndex(), 1);
+}
+
+TEST(NetworkPortOpening, ALostServerIsAskedUntilItAnswersAndThenReopenedQuietly) {
+  SwitchRig rig;
+  auto& list = rig.c.ui.CommPortSelect;
+  list.UserChoose(2);
+  rig.network.Lose("The connection was lost.");
+  rig.c.RunDeferred();
+  EXPECT_EQ(rig.fake.messages.shown,
+            std::vector<std::string>{"The connection was lost.\n\nThe console will reconnect to "
+                                     "COM2 by itself when its server accepts again."});
+  EXPECT_EQ(rig.watch.probing, "tcp://cabinet-7:4001");
+  rig.watch.Plug("tcp://cabinet-7:4001");  // the server answers
+  EXPECT_TRUE(rig.network.IsOpen());
+  EXPECT_EQ(list.ListIndex(), 2);
+  EXPECT_EQ(rig.watch.probing, "");
+  // The reopening fails after all: no box, and the server is asked again.
+  rig.Refuse();
+  EXPECT_EQ(rig.fake.messages.shown.size(), 1u);
+  EXPECT_EQ(list.ListIndex(), 0);
+  EXPECT_EQ(rig.watch.probing, "tcp://cabinet-7:4001");
 }
 
 }  // namespace

@@ -3,11 +3,11 @@
 // Only active when the console is started with VELMORA_AUTOMATION=1.
 #pragma once
 
-#include <QObject>
 #include <QHash>
+#include <QObject>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <QString>
+#include <QTimer>
 #include <deque>
 #include <optional>
 #include <string>

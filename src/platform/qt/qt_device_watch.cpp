@@ -38,6 +38,9 @@ QString ExistingFolder(const QString& path) {
 }  // namespace
 
 QtDeviceWatch::QtDeviceWatch(QObject* parent) : QObject(parent) {
+  probe_.onAnswered = [this](const std::string& address) {
+    if (onAppeared) onAppeared({address, {}});
+  };
   rescan_.setInterval(1000);
   connect(&folders_, &QFileSystemWatcher::directoryChanged, this, [this] {
     if (paths_.empty()) return Rescan();

@@ -178,4 +178,46 @@ void QtNetworkPort::RaiseEvent(CommEvent e) {
   event_ = outer;
 }
 
+QtServerProbe::QtServerProbe() {
+  retry_.setSingleShot(true);
+  retry_.setInterval(2000);
+  timeout_.setSingleShot(true);
+  timeout_.setInterval(5000);
+  connect(&retry_, &QTimer::timeout, this, &QtServerProbe::Try);
+  connect(&timeout_, &QTimer::timeout, this, &QtServerProbe::Retry);
+  connect(&socket_, &QTcpSocket::errorOccurred, this, &QtServerProbe::Retry);
+  connect(&socket_, &QTcpSocket::connected, this, [this] {
+    const std::string address = address_;
+    Stop();
+    if (onAnswered) onAnswered(address);
+  });
+}
+
+void QtServerProbe::Start(const std::string& address) {
+  Stop();
+  address_ = address;
+  retry_.start();
+}
+
+void QtServerProbe::Stop() {
+  address_.clear();
+  retry_.stop();
+  timeout_.stop();
+  socket_.abort();
+}
+
+void QtServerProbe::Try() {
+  const auto address = ParseNetworkAddress(address_);
+  if (!address) return;
+  timeout_.start();
+  socket_.connectToHost(QString::fromStdString(address->host), static_cast<quint16>(address->port));
+}
+
+void QtServerProbe::Retry() {
+  if (address_.empty()) return;
+  timeout_.stop();
+  socket_.abort();
+  retry_.start();
+}
+
 }  // namespace velmora

@@ -70,4 +70,24 @@ class QtNetworkPort : public QObject, public SerialPort {
   CommEvent event_ = CommEvent::None;
 };
 
+// Asks a terminal server every two seconds whether it accepts connections again; the first
+// connection it accepts is closed at once and reported.
+class QtServerProbe : public QObject {
+  Q_OBJECT
+ public:
+  QtServerProbe();
+  void Start(const std::string& address);
+  void Stop();
+  std::function<void(const std::string& address)> onAnswered;
+
+ private:
+  void Try();
+  void Retry();
+
+  QTcpSocket socket_;
+  QTimer retry_;
+  QTimer timeout_;
+  std::string address_;
+};
+
 }  // namespace velmora
