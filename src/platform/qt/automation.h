@@ -3,11 +3,11 @@
 // Only active when the console is started with VELMORA_AUTOMATION=1.
 #pragma once
 
-#include <QHash>
 #include <QObject>
+#include <QHash>
 #include <QSocketNotifier>
-#include <QString>
 #include <QTimer>
+#include <QString>
 #include <deque>
 #include <optional>
 #include <string>
