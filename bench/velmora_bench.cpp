@@ -1,13 +1,17 @@
 // Measures the console as an engineer would feel it and prints one table of figures: what a
 // flood of card text costs, how late the event loop gets under it, what an idle card costs,
 // how soon a reply shows, how close a download comes to the line speed, how long start-up takes,
-// how soon a program file is checked before a download.
+// how soon a program file is checked before a download, and what a terminal server between
+// console and card changes.
 // The console runs as its own process, offscreen, driven through its automation driver; the
 // card is either this program on a pseudo-terminal's master side or the simulated card.
 // Nothing here asserts a time: every goal is printed next to its figure.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -760,6 +764,59 @@ double QueuedAtOnce(const Paths& paths, const std::string& bytes) {
   return static_cast<double>(bytes.size()) / ((ends - begins) * 5760.0);
 }
 
+// ---------------------------------------------------------------------------------------------
+// A terminal server: ser2net in the foreground puts a card's line on a Telnet port with the COM
+// port option (RFC 2217) on 127.0.0.1.
+
+// ser2net with its output in the work folder.
+void StartSer2net(std::optional<drive::Ser2net>& server, const Paths& paths,
+                  const std::string& device, const std::string& tag) {
+  const int log = OpenLog(paths.work / ("ser2net-" + tag + ".err"));
+  server.emplace(paths.work / ("ser2net-" + tag + ".yaml"), device, "rfc2217", drive::FreeTcpPort(),
+                 drive::Io{.output = log, .errors = log});
+  ::close(log);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The download: a real Intel HEX file to the simulated card at 57600 baud, on a local line and
+// through ser2net.
+
+struct DownloadRun {
+  double efficiency = 0;
+  double seconds = 0;
+  bool exact = false;
+  std::uintmax_t behind = 0;  // file bytes not yet at the card when the flashing began
+};
+
+DownloadRun TimedDownload(const Paths& paths, const fs::path& hex, const std::string& bytes,
+                          bool network) {
+  const std::string tag = network ? "download-net" : "download";
+  const fs::path received = paths.work / (tag + "-received.hex");
+  const fs::path trace = paths.work / (tag + "-trace.txt");
+  Card card(paths, tag + "-card",
+            {"--start", "linecard", "--quiet", "--baud", "57600", "--program-out",
+             received.string(), "--trace", trace.string()});
+  std::optional<drive::Ser2net> server;
+  if (network) StartSer2net(server, paths, card.Link(), tag);
+  Console console(paths, "COM1=" + (network ? server->Address() : card.Link()), tag);
+  ChooseCom1(console, "LINE CARD APP");
+  console.Do("answer-file " + hex.string());
+  console.Do("click DownloadButton");
+  if (!console.WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 90s))
+    Fail("the download did not reach flashing: " + console.Ask("get DownloadStatus text"));
+  DownloadRun run;
+  run.behind = bytes.size() - std::min<std::uintmax_t>(bytes.size(), FileSize(received));
+  for (int i = 0; i < 100 && TraceTime(trace, "[program file ends") < 0; ++i) Sleep(50ms);
+  const double begins = TraceTime(trace, "[program file begins]");
+  const double ends = TraceTime(trace, "[program file ends");
+  if (begins < 0 || ends <= begins) Fail("the card's trace has no whole download");
+  const bool judgedOk = TraceLine(trace, "[program file ends").find("OK") != std::string::npos;
+  run.exact = Slurp(received) == bytes && judgedOk;
+  run.seconds = ends - begins;
+  run.efficiency = static_cast<double>(bytes.size()) / (run.seconds * 5760.0);
+  return run;
+}
+
 void Download(const Paths& paths) {
   // An Intel HEX file made from the start of a real binary: about 110 KB of text.
   const fs::path bin = paths.work / "prog.bin";
@@ -775,36 +832,63 @@ void Download(const Paths& paths) {
   const std::string bytes = Slurp(hex);
   Say("download: %zu bytes of Intel HEX at 57600 baud", bytes.size());
 
-  {
-    const fs::path received = paths.work / "received.hex";
-    const fs::path trace = paths.work / "download-trace.txt";
-    Card card(paths, "download-card",
-              {"--start", "linecard", "--quiet", "--baud", "57600", "--program-out",
-               received.string(), "--trace", trace.string()});
-    Console console(paths, "COM1=" + card.Link(), "download");
-    ChooseCom1(console, "LINE CARD APP");
-    console.Do("answer-file " + hex.string());
-    console.Do("click DownloadButton");
-    if (!console.WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 90s))
-      Fail("the download did not reach flashing: " + console.Ask("get DownloadStatus text"));
-    for (int i = 0; i < 100 && TraceTime(trace, "[program file ends") < 0; ++i) Sleep(50ms);
-    const double begins = TraceTime(trace, "[program file begins]");
-    const double ends = TraceTime(trace, "[program file ends");
-    if (begins < 0 || ends <= begins) Fail("the card's trace has no whole download");
-    const bool exact = Slurp(received) == bytes;
-    const bool judgedOk = TraceLine(trace, "[program file ends").find("OK") != std::string::npos;
-    const double seconds = ends - begins;
-    const double efficiency = static_cast<double>(bytes.size()) / (seconds * 5760.0);
-    Report("download: file bytes / (transfer time × 5,760 bytes/s) at 57600 baud",
-           Format("%.1f%% (%zu bytes in %.2f s%s)", 100 * efficiency, bytes.size(), seconds,
-                  exact && judgedOk ? ", received exactly" : ", NOT received exactly"),
-           "≥ 98%", efficiency >= 0.98 && exact);
-  }
+  const auto figure = [&bytes](const DownloadRun& run) {
+    return Format("%.1f%% (%zu bytes in %.2f s%s)", 100 * run.efficiency, bytes.size(), run.seconds,
+                  run.exact ? ", received exactly" : ", NOT received exactly");
+  };
+  const DownloadRun local = TimedDownload(paths, hex, bytes, false);
+  Report("download: file bytes / (transfer time × 5,760 bytes/s) at 57600 baud", figure(local),
+         "≥ 98%", local.efficiency >= 0.98 && local.exact);
+  Say("download: the same file through ser2net, Telnet with the COM port option");
+  const DownloadRun net = TimedDownload(paths, hex, bytes, true);
+  Report("download through ser2net (RFC 2217 on 127.0.0.1): the same figure", figure(net), "≥ 97%",
+         net.efficiency >= 0.97 && net.exact);
+  Report("download through ser2net: file bytes not yet at the card when the flashing began",
+         Format("%ju (local line: %ju)", net.behind, local.behind));
   // The reference, on a simulated card of its own once the console is gone.
   Say("download: the same file queued at once on the same simulated card");
   const double queued = QueuedAtOnce(paths, bytes);
   Report("download: reference, the whole file queued at once on the same simulated card",
          Format("%.1f%%", 100 * queued));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Choosing a port: from the choice to the connection with ser2net, and to the first command on
+// the card's line, through ser2net and on a local line. The console sends its first poll at
+// the next whole second of its poll cycle, so the second figure spreads over that second
+// whatever the port; the choices are made at 0, 200, ... 800 ms after the window shows.
+
+void Network(const Paths& paths) {
+  const int runs = 5;
+  std::vector<double> ms[2], connected;
+  for (int i = 0; i < 2 * runs; ++i) {
+    const bool network = i % 2 == 0;
+    const fs::path trace = paths.work / Format("choose-trace-%d.txt", i);
+    Card card(paths, Format("choose-card-%d", i),
+              {"--start", "linecard", "--quiet", "--trace", trace.string()});
+    std::optional<drive::Ser2net> server;
+    if (network) StartSer2net(server, paths, card.Link(), Format("choose-%d", i));
+    Console console(paths, "COM1=" + (network ? server->Address() : card.Link()), "choose");
+    Sleep(std::chrono::milliseconds(200 * (i / 2)));
+    const std::int64_t start = MonotonicNs();
+    const auto since = [start] { return static_cast<double>(MonotonicNs() - start) / 1e6; };
+    console.Do("choose CommPortSelect 1");
+    for (bool made = !network; FileSize(trace) == 0 && since() < 10000; Sleep(200us)) {
+      if (!made && (made = drive::SocketIn(server->port, "01"))) connected.push_back(since());
+    }
+    if (FileSize(trace) == 0) Fail("no command reached the card");
+    ms[network ? 0 : 1].push_back(since());
+  }
+  for (auto* m : {&ms[0], &ms[1], &connected}) std::sort(m->begin(), m->end());
+  if (connected.size() != static_cast<std::size_t>(runs)) Fail("a connection was not seen");
+  Report(
+      Format("choosing a network port: to the connection with ser2net, median of %d", runs),
+      Format("%.1f ms (%.1f to %.1f)", connected[runs / 2], connected.front(), connected.back()));
+  Report(
+      Format("choosing a port: to the first poll command on the card's line, median of %d", runs),
+      Format("%.0f ms through ser2net (RFC 2217), %.0f ms on a local line (the poll cycle's "
+             "next whole second)",
+             ms[0][runs / 2], ms[1][runs / 2]));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -867,16 +951,16 @@ void Startup(const Paths& paths) {
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
     {"flood", Flood},     {"idle", Idle},         {"trends", TrendsMemory},
     {"latency", Latency}, {"download", Download}, {"hexcheck", HexCheck},
-    {"startup", Startup}, {"replug", Replug}};
-const std::vector<std::string> kOrder = {"flood",    "idle",     "trends",  "latency",
-                                         "download", "hexcheck", "startup", "replug"};
+    {"startup", Startup}, {"replug", Replug},     {"network", Network}};
+const std::vector<std::string> kOrder = {"flood",    "idle",    "trends", "latency", "download",
+                                         "hexcheck", "startup", "replug", "network"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
-      "Scenarios: flood idle trends latency download hexcheck startup replug (default: all, in\n"
-      "this order).\n"
+      "Scenarios: flood idle trends latency download hexcheck startup replug network (default:\n"
+      "all, in this order).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
       "Prints one Markdown table on standard output.\n");

@@ -10,8 +10,10 @@
 #include "platform/qt/automation.h"
 #include "platform/qt/gui_main.h"
 #include "platform/qt/qt_device_watch.h"
+#include "platform/qt/qt_network_port.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
+#include "serial/port_switch.h"
 #include "serial/port_watch.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +31,9 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("VELMORA_PORTS")) explicitPorts = env;
   const velmora::PortTable table =
       velmora::ChoosePortTable(explicitPorts, velmora::SystemSerialPorts());
-  velmora::QtSerialPort port(velmora::PortTable{});  // the console tells it the devices
+  velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
+  velmora::QtNetworkPort networkPort;
+  velmora::PortSwitch port(localPort, networkPort);
   velmora::QtTimer transmitTimer;
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;
@@ -44,7 +48,8 @@ int main(int argc, char** argv) {
   pump.runDeferred = [&console] { console.RunDeferred(); };
   // The console keeps the devices behind the numbers; the port opens what it is told.
   velmora::UsePortTable(console, table, explicitPorts.has_value());
-  port.devices = [&console](int n) { return velmora::PortDevice(console, n); };
+  localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };
+  networkPort.devices = localPort.devices;
   velmora::Form_Load(console);
   velmora::QtDeviceWatch deviceWatch;
   velmora::WatchPorts(console, deviceWatch);

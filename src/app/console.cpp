@@ -33,6 +33,9 @@ Console::Console(Platform p)
   MSComm1.onLost = [this](const std::string& description) {
     Defer([this, description] { PortLost(*this, description); });
   };
+  MSComm1.onOpenFailed = [this](const OpenFailure& failure) {
+    Defer([this, failure, port = MSComm1.CommPort()] { PortOpenFailed(*this, port, failure); });
+  };
   TransmitTimer.onTimer = [this] { TransmitTimer_Timer(*this); };
   DownloadTimer.onTimer = [this] { DownloadTimer_Timer(*this); };
 

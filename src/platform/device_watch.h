@@ -20,6 +20,10 @@ class DeviceWatch {
   // Starts reporting changes. With paths, only those are watched (each reported once it exists
   // and when what it points to changes); without, the system's serial devices.
   virtual void Watch(const std::vector<std::string>& paths) = 0;
+  // A device that cannot tell of its return (a terminal server on the network) is looked for
+  // until it answers, then reported once through onAppeared. StopProbing ends the looking.
+  virtual void Probe(const std::string& path) { (void)path; }
+  virtual void StopProbing() {}
 
   // Run on the window's thread, never from inside a call into the watch.
   std::function<void(const DeviceInfo&)> onAppeared;

@@ -49,6 +49,10 @@ class SerialPort {
   // The open port failed (adapter pulled, other end gone). The port is already closed
   // when this runs, and it runs from a fresh call stack.
   std::function<void(const std::string& description)> onLost;
+  // A port that opens in the background (a network port: Open() succeeds at once and the
+  // connection follows) failed to open after all. The port is closed when this runs, and it
+  // runs from a fresh call stack. Ports that open at once never call it.
+  std::function<void(const OpenFailure& failure)> onOpenFailed;
 };
 
 }  // namespace velmora

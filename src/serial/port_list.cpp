@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/program_view.h"
 #include "serial/port_table.h"
+#include "serial/port_watch.h"
 
 namespace velmora {
 
@@ -51,6 +52,21 @@ void CommPortSelect_Click(Console& c) {
     return;
   }
   s.PortListIndex = i;
+}
+
+void PortOpenFailed(Console& c, int port, const OpenFailure& failure) {
+  auto& s = c.state;
+  auto& list = c.ui.CommPortSelect;
+  // The engineer may have chosen again while the port was still opening.
+  if (c.MSComm1.IsOpen() || s.PortListIndex <= 0 || s.PortListIndex >= list.ListCount() ||
+      list.ItemData(s.PortListIndex) != port)
+    return;
+  // A reopening the console made by itself fails without a word, and waits again.
+  if (ReconnectFailed(c, port)) return;
+  // As an opening that fails at once: the box, then back to DISCONNECT.
+  c.messages.Warning(PortOpenFailureText(port, c.MSComm1.DeviceName(port), failure));
+  s.PortListIndex = 0;
+  list.SetListIndex(0);
 }
 
 }  // namespace velmora

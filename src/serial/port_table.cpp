@@ -3,6 +3,8 @@
 
 #include <charconv>
 
+#include "serial/network_address.h"
+
 namespace velmora {
 namespace {
 
@@ -46,6 +48,7 @@ PortTable ParsePortTable(std::string_view text) {
     const auto number = PortNumber(entry.substr(0, eq));
     const auto device = Trim(entry.substr(eq + 1));
     if (!number || device.empty() || table.count(*number)) continue;
+    if (IsNetworkEntry(device) && !ParseNetworkAddress(device)) continue;
     table[*number] = std::string(device);
   }
   return table;

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/console.h"
+#include "serial/network_address.h"
 
 namespace velmora {
 namespace {
@@ -71,7 +72,10 @@ void Reconnect(Console& c) {
   c.boxes().quiet = true;
   c.ui.CommPortSelect.SetListIndex(static_cast<std::int16_t>(entry));
   c.boxes().quiet = false;
-  if (!c.MSComm1.IsOpen() && c.state.PortListIndex == 0) w.awaiting = port;
+  if (!c.MSComm1.IsOpen() && c.state.PortListIndex == 0)
+    w.awaiting = port;
+  else if (IsNetworkEntry(it->second.path))
+    w.reconnecting = port;
 }
 
 }  // namespace
@@ -88,11 +92,13 @@ void WatchPorts(Console& c, DeviceWatch& watch) {
   const auto& list = c.ui.CommPortSelect;
   for (auto& [port, known] : w.devices) known.present = EntryOf(list, port) != 0;
   w.watching = true;
+  w.watch = &watch;
   watch.onAppeared = [&c](const DeviceInfo& d) { DeviceAppeared(c, d); };
   watch.onDisappeared = [&c](const DeviceInfo& d) { DeviceDisappeared(c, d); };
   std::vector<std::string> paths;
   if (w.fixedNumbers)
-    for (const auto& [port, known] : w.devices) paths.push_back(known.path);
+    for (const auto& [port, known] : w.devices)
+      if (!IsNetworkEntry(known.path)) paths.push_back(known.path);
   watch.Watch(paths);
 }
 
@@ -134,6 +140,8 @@ void DeviceDisappeared(Console& c, const DeviceInfo& d) {
 void PortChosen(Console& c) {
   auto& w = c.portWatch;
   w.awaiting = 0;
+  w.reconnecting = 0;
+  if (w.watch) w.watch->StopProbing();
   if (c.MSComm1.IsOpen()) {
     const auto it = w.devices.find(c.MSComm1.CommPort());
     w.arrivalsAtOpen = it == w.devices.end() ? 0 : it->second.arrivals;
@@ -147,15 +155,26 @@ void AwaitReturn(Console& c, int port) {
   if (!w.watching || !w.devices.count(port)) return;
   w.awaiting = port;
   const auto& known = w.devices[port];
+  // A terminal server does not say when it is back: it is asked until it answers.
+  if (IsNetworkEntry(known.path)) return w.watch->Probe(known.path);
   // Already back (a quick replug reported before the loss): reconnect once the box is up.
   if (known.present && known.arrivals > w.arrivalsAtOpen) c.Defer([&c] { Reconnect(c); });
+}
+
+bool ReconnectFailed(Console& c, int port) {
+  if (c.portWatch.reconnecting != port) return false;
+  c.state.PortListIndex = 0;
+  c.ui.CommPortSelect.SetListIndex(0);
+  AwaitReturn(c, port);
+  return true;
 }
 
 std::string ReturnNote(const Console& c) {
   const int port = c.portWatch.awaiting;
   if (port == 0) return {};
-  return "\n\nThe console will reconnect to COM" + std::to_string(port) +
-         " by itself when the device returns.";
+  const bool server = IsNetworkEntry(PortDevice(c, port));
+  return "\n\nThe console will reconnect to COM" + std::to_string(port) + " by itself when " +
+         (server ? "its server accepts again." : "the device returns.");
 }
 
 }  // namespace velmora

@@ -30,6 +30,10 @@ struct PortWatchState {
   // the device has already come back.
   unsigned arrivalsAtOpen = 0;
   bool watching = false;
+  DeviceWatch* watch = nullptr;
+  // The COM number of a network port the console is reopening by itself: its opening may
+  // still fail, and then quietly.
+  int reconnecting = 0;
 };
 
 // Before the start-up scan: the numbers the table gives.
@@ -45,6 +49,8 @@ void DeviceDisappeared(Console& c, const DeviceInfo& device);
 void PortChosen(Console& c);
 // The open port `port` was lost and the list went back to DISCONNECT.
 void AwaitReturn(Console& c, int port);
+// A network port that the console reopened by itself failed to open: wait for its server again.
+bool ReconnectFailed(Console& c, int port);
 // What the lost-port box adds when the console will reconnect by itself.
 std::string ReturnNote(const Console& c);
 

@@ -18,19 +18,6 @@ constexpr long kMaxRssKb = 1024L * 1024;  // the sanitizer's quarantine holds up
 constexpr long kMaxRssKb = 200L * 1024;
 #endif
 
-// A field of /proc/PID/FILE: the number after `key`, or for "stat" user plus system CPU seconds
-// (fields 14 and 15, counted after the name's last ')').
-double Proc(pid_t pid, const char* file, const std::string& key = "") {
-  const std::string text = Slurp("/proc/" + std::to_string(pid) + "/" + file);
-  if (!key.empty()) return std::stod(text.substr(text.find(key) + key.size()));
-  std::istringstream fields(text.substr(std::min(text.rfind(')') + 2, text.size())));
-  std::string skip;
-  double utime = 0, stime = 0;
-  for (int field = 3; field <= 13; ++field) fields >> skip;
-  fields >> utime >> stime;
-  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 class FaultMatrix : public CardAndConsole {
  protected:
   void Start(std::vector<std::string> options) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "drive/drive.h"
@@ -23,6 +25,19 @@ using namespace std::chrono_literals;
 
 using drive::Slurp;
 using drive::WaitUntil;
+
+// A field of /proc/PID/FILE: the number after `key`, or for "stat" user plus system CPU seconds
+// (fields 14 and 15, counted after the name's last ')').
+inline double Proc(pid_t pid, const char* file, const std::string& key = "") {
+  const std::string text = Slurp("/proc/" + std::to_string(pid) + "/" + file);
+  if (!key.empty()) return std::stod(text.substr(text.find(key) + key.size()));
+  std::istringstream fields(text.substr(std::min(text.rfind(')') + 2, text.size())));
+  std::string skip;
+  double utime = 0, stime = 0;
+  for (int field = 3; field <= 13; ++field) fields >> skip;
+  fields >> utime >> stime;
+  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // A temporary directory, removed with everything in it.
 class Workspace {

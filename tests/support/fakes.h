@@ -171,7 +171,7 @@ class ManualClock : public Clock {
 class FakeDeviceWatch : public DeviceWatch {
  public:
   void Watch(const std::vector<std::string>&) override {}
-  void Plug(const std::string& path, const std::string& id) { onAppeared({path, id}); }
+  void Plug(const std::string& path, const std::string& id = {}) { onAppeared({path, id}); }
   void Pull(const std::string& path, const std::string& id) { onDisappeared({path, id}); }
 };
 

@@ -1,11 +1,15 @@
 #include "drive/drive.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -183,6 +187,44 @@ std::string Card::Device() const {
   std::error_code ec;
   const auto target = std::filesystem::canonical(link_, ec);
   return ec ? std::string{} : target.string();
+}
+
+int FreeTcpPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof a;
+  const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!bound) throw std::runtime_error("no free TCP port");
+  return ntohs(a.sin_port);
+}
+
+bool SocketIn(int port, const char* state) {
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", port);
+  std::istringstream table(Slurp("/proc/net/tcp"));
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, now;
+    if (fields >> slot >> address >> remote >> now && address == local && now == state) return true;
+  }
+  return false;
+}
+
+Ser2net::Ser2net(const std::filesystem::path& config, const std::string& device,
+                 const std::string& scheme, int at, Io io)
+    : port(at), scheme_(scheme) {
+  std::ofstream(config) << "connection: &card\n  accepter: "
+                        << (scheme == "tcp" ? "" : "telnet(rfc2217),") << "tcp,127.0.0.1," << port
+                        << "\n  connector: serialdev," << device << ",57600n81,local\n";
+  server_.emplace(std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-u", "-c", config.string(),
+                                           "-P", config.string() + ".pid"},
+                  std::vector<std::string>{}, io);
+  if (!WaitUntil([&] { return SocketIn(port, "0A"); }, 5s))
+    throw std::runtime_error("ser2net does not listen (is it installed?)");
 }
 
 }  // namespace velmora::drive

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,29 @@ class Card {
  private:
   std::string link_;
   Child child_;
+};
+
+// A TCP port on 127.0.0.1 that nobody listens on just now.
+int FreeTcpPort();
+// Whether a socket on 127.0.0.1:port is in this state of /proc/net/tcp ("0A" listening, "01"
+// connected): connecting to find out would take a terminal server's line.
+bool SocketIn(int port, const char* state);
+
+// A terminal server: ser2net in the foreground, putting `device` on 127.0.0.1:port, raw
+// ("tcp") or Telnet with the COM port option ("rfc2217"), its configuration in `config`. The
+// constructor returns once it listens.
+class Ser2net {
+ public:
+  Ser2net(const std::filesystem::path& config, const std::string& device, const std::string& scheme,
+          int port = FreeTcpPort(), Io io = {});
+  // The port table's address of the line, e.g. rfc2217://127.0.0.1:4001.
+  std::string Address() const { return scheme_ + "://127.0.0.1:" + std::to_string(port); }
+  void Stop() { server_->Stop(); }
+  const int port;
+
+ private:
+  std::string scheme_;
+  std::optional<Child> server_;
 };
 
 }  // namespace velmora::drive

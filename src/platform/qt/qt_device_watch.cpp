@@ -32,6 +32,9 @@ QtDeviceWatch::Target QtDeviceWatch::TargetOf(const std::string& path) {
 }
 
 QtDeviceWatch::QtDeviceWatch(QObject* parent) : QObject(parent) {
+  probe_.onAnswered = [this](const std::string& address) {
+    if (onAppeared) onAppeared({address, {}});
+  };
   rescan_.setInterval(1000);
   connect(&folders_, &QFileSystemWatcher::directoryChanged, this, [this] {
     if (paths_.empty()) return Rescan();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/device_watch.h"
+#include "platform/qt/qt_network_port.h"
 
 struct udev;
 struct udev_monitor;
@@ -26,6 +27,8 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
   ~QtDeviceWatch() override;
 
   void Watch(const std::vector<std::string>& paths) override;
+  void Probe(const std::string& path) override { probe_.Start(path); }
+  void StopProbing() override { probe_.Stop(); }
   // How changes are noticed: "udev", "folders" or "rescan".
   std::string How() const { return how_; }
 
@@ -57,6 +60,7 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
   ::udev_monitor* monitor_ = nullptr;
   QSocketNotifier* notifier_ = nullptr;
   std::string how_;
+  QtServerProbe probe_;
 };
 
 }  // namespace velmora

@@ -1,0 +1,223 @@
+#include "platform/qt/qt_network_port.h"
+
+#include <algorithm>
+
+namespace velmora {
+namespace {
+
+// A terminal server that cannot give the line away says so and hangs up at once.
+constexpr int kSettleMs = 300;
+
+}  // namespace
+
+QtNetworkPort::QtNetworkPort(QObject* parent) : QObject(parent) {
+  clock_.start();
+  connectTimer_.setSingleShot(true);
+  settleTimer_.setSingleShot(true);
+  settleTimer_.setInterval(kSettleMs);
+  thresholdPoll_.setInterval(10);
+  connect(&connectTimer_, &QTimer::timeout, this, [this] {
+    Fail("No answer from the server within " + std::to_string(connectTimeoutMs / 1000) +
+         " seconds");
+  });
+  connect(&settleTimer_, &QTimer::timeout, this, &QtNetworkPort::OnSettled);
+  connect(&thresholdPoll_, &QTimer::timeout, this, &QtNetworkPort::CheckThreshold);
+  connect(&socket_, &QTcpSocket::connected, this, &QtNetworkPort::OnConnected);
+  connect(&socket_, &QTcpSocket::readyRead, this, &QtNetworkPort::OnReadyRead);
+  connect(&socket_, &QTcpSocket::bytesWritten, this, &QtNetworkPort::CheckThreshold);
+  connect(&socket_, &QTcpSocket::errorOccurred, this,
+          [this] { Fail(socket_.errorString().toStdString()); });
+  connect(&socket_, &QTcpSocket::disconnected, this,
+          [this] { Fail("The server closed the connection"); });
+}
+
+std::string QtNetworkPort::Name() const {
+  return "COM" + std::to_string(port_) + " (" + DeviceName(port_) + ")";
+}
+
+OpenFailure QtNetworkPort::Open() {
+  if (IsOpen()) return {kCommErrorPortBusy, "Port already open"};
+  const auto address = ParseNetworkAddress(DeviceName(port_));
+  if (!address) return {kCommErrorNoSuchPort, "Invalid port number"};
+  address_ = *address;
+  telnet_.reset();
+  if (address_.scheme == NetworkAddress::Scheme::Rfc2217) telnet_.emplace();
+  line_.Clear();
+  received_.clear();
+  pending_.clear();
+  // The connection starts once the caller is done: the start-up scan, which opens and closes
+  // every port at once, never reaches the network.
+  state_ = State::Waiting;
+  QTimer::singleShot(0, this, [this] {
+    if (state_ == State::Waiting) Connect();
+  });
+  return {};
+}
+
+void QtNetworkPort::Connect() {
+  state_ = State::Connecting;
+  connectTimer_.start(connectTimeoutMs);
+  socket_.connectToHost(QString::fromStdString(address_.host), static_cast<quint16>(address_.port));
+}
+
+void QtNetworkPort::OnConnected() {
+  if (state_ != State::Connecting) return;
+  connectTimer_.stop();
+  socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  socket_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+  state_ = State::Settling;
+  settleTimer_.start();
+  if (telnet_) socket_.write(QByteArray::fromStdString(telnet_->Start()));
+  if (!pending_.empty()) Send(std::exchange(pending_, {}));
+}
+
+void QtNetworkPort::OnSettled() {
+  if (state_ != State::Settling) return;
+  state_ = State::Connected;
+  if (!received_.empty()) RaiseEvent(CommEvent::Receive);
+}
+
+void QtNetworkPort::OnReadyRead() {
+  if (state_ != State::Settling && state_ != State::Connected) return;
+  const QByteArray data = socket_.readAll();
+  const std::string_view bytes(data.constData(), static_cast<std::size_t>(data.size()));
+  if (telnet_) {
+    std::string reply;
+    telnet_->Receive(bytes, received_, reply);
+    if (!reply.empty()) socket_.write(reply.data(), static_cast<qint64>(reply.size()));
+    if (telnet_->Broken()) return Fail("The server does not speak Telnet");
+  } else {
+    received_.append(bytes);
+  }
+  if (state_ == State::Connected && !received_.empty()) RaiseEvent(CommEvent::Receive);
+}
+
+void QtNetworkPort::Fail(const std::string& reason) {
+  if (state_ == State::Closed) return;
+  const State was = state_;
+  const std::string heard = received_;
+  Close();
+  if (was == State::Connected) {
+    if (onLost) onLost("The connection to " + Name() + " was lost: " + reason + ".");
+    return;
+  }
+  // What the server said before it hung up tells a line held by someone else.
+  if (heard.find("in use") != std::string::npos) {
+    if (onOpenFailed) onOpenFailed({kCommErrorPortBusy, heard});
+    return;
+  }
+  if (onOpenFailed) onOpenFailed({kCommErrorCannotOpen, reason});
+}
+
+void QtNetworkPort::Close() {
+  state_ = State::Closed;
+  connectTimer_.stop();
+  settleTimer_.stop();
+  thresholdPoll_.stop();
+  sendArmed_ = false;
+  threshold_ = 0;
+  pending_.clear();
+  received_.clear();
+  line_.Clear();
+  socket_.abort();
+}
+
+void QtNetworkPort::Send(const std::string& bytes) {
+  const std::string wire = telnet_ ? TelnetClient::Escape(bytes) : bytes;
+  socket_.write(wire.data(), static_cast<qint64>(wire.size()));
+  line_.Wrote(static_cast<std::int64_t>(bytes.size()), clock_.elapsed());
+}
+
+bool QtNetworkPort::Output(const std::string& bytes) {
+  if (state_ == State::Closed) return false;
+  if (state_ == State::Waiting || state_ == State::Connecting)
+    pending_ += bytes;
+  else
+    Send(bytes);
+  if (threshold_ > 0) {
+    sendArmed_ = true;
+    thresholdPoll_.start();
+  }
+  return true;
+}
+
+std::string QtNetworkPort::Input() {
+  if (state_ != State::Connected) return {};
+  return std::exchange(received_, {});
+}
+
+void QtNetworkPort::SetSThreshold(int n) {
+  threshold_ = std::max(0, n);
+  if (threshold_ == 0) {
+    sendArmed_ = false;
+    thresholdPoll_.stop();
+  }
+}
+
+qint64 QtNetworkPort::Waiting() const {
+  return line_.Waiting(clock_.elapsed(), socket_.bytesToWrite()) +
+         static_cast<qint64>(pending_.size());
+}
+
+void QtNetworkPort::CheckThreshold() {
+  if (!sendArmed_ || threshold_ <= 0 || !IsOpen()) {
+    thresholdPoll_.stop();
+    return;
+  }
+  if (Waiting() >= threshold_) return;
+  sendArmed_ = false;
+  thresholdPoll_.stop();
+  RaiseEvent(CommEvent::Send);
+}
+
+void QtNetworkPort::RaiseEvent(CommEvent e) {
+  if (!IsOpen()) return;
+  const CommEvent outer = event_;
+  event_ = e;
+  if (onComm) onComm();
+  event_ = outer;
+}
+
+QtServerProbe::QtServerProbe() {
+  retry_.setSingleShot(true);
+  retry_.setInterval(2000);
+  timeout_.setSingleShot(true);
+  timeout_.setInterval(5000);
+  connect(&retry_, &QTimer::timeout, this, &QtServerProbe::Try);
+  connect(&timeout_, &QTimer::timeout, this, &QtServerProbe::Retry);
+  connect(&socket_, &QTcpSocket::errorOccurred, this, &QtServerProbe::Retry);
+  connect(&socket_, &QTcpSocket::connected, this, [this] {
+    const std::string address = address_;
+    Stop();
+    if (onAnswered) onAnswered(address);
+  });
+}
+
+void QtServerProbe::Start(const std::string& address) {
+  Stop();
+  address_ = address;
+  retry_.start();
+}
+
+void QtServerProbe::Stop() {
+  address_.clear();
+  retry_.stop();
+  timeout_.stop();
+  socket_.abort();
+}
+
+void QtServerProbe::Try() {
+  const auto address = ParseNetworkAddress(address_);
+  if (!address) return;
+  timeout_.start();
+  socket_.connectToHost(QString::fromStdString(address->host), static_cast<quint16>(address->port));
+}
+
+void QtServerProbe::Retry() {
+  if (address_.empty()) return;
+  timeout_.stop();
+  socket_.abort();
+  retry_.start();
+}
+
+}  // namespace velmora

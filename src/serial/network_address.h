@@ -1,0 +1,27 @@
+// Serial ports on the network: a terminal server puts a card's serial line on a TCP port.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+struct NetworkAddress {
+  enum class Scheme {
+    RawTcp,
+    Rfc2217
+  };  // tcp://: the line's bytes as they are; rfc2217://: Telnet
+  Scheme scheme = Scheme::RawTcp;
+  std::string host;  // a name or an address; IPv6 without its brackets
+  int port = 0;      // 1..65535
+};
+
+// Whether a port table entry names a network port at all ("scheme://..."), well formed or not.
+bool IsNetworkEntry(std::string_view device);
+
+// "tcp://HOST:PORT" or "rfc2217://HOST:PORT" ("[::1]" for an IPv6 address); nothing when the
+// scheme is unknown, the host empty or the port missing or out of range.
+std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device);
+
+}  // namespace velmora

@@ -1,0 +1,102 @@
+// The real console on a card behind a terminal server: ser2net on 127.0.0.1 bridges the
+// simulated card's pseudo-terminal to a raw TCP port and to a Telnet (RFC 2217) port.
+#include <gtest/gtest.h>
+
+#include "e2e/harness.h"
+
+namespace velmora::e2e {
+namespace {
+
+class ThroughSer2net : public CardAndConsole, public ::testing::WithParamInterface<const char*> {
+ protected:
+  // The card with these options behind ser2net, the console on COM1 = the network port.
+  void Connect(std::vector<std::string> options, const std::string& program) {
+    options.insert(options.end(), {"--quiet", "--trace", ws.Path("trace.txt")});
+    card = std::make_unique<Card>(ws, options);
+    server = std::make_unique<drive::Ser2net>(ws.Path("ser2net.yaml"), card->Link(), GetParam());
+    address = server->Address();
+    console = std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "COM1=" + address);
+    ASSERT_NO_FATAL_FAILURE(ChooseCom1(program));
+  }
+  std::unique_ptr<drive::Ser2net> server;
+  std::string address;
+};
+
+TEST_P(ThroughSer2net, TheCardIsFoundPolledEditedAndAnswersATypedCommand) {
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "linecard", "--steady"}, "LINE CARD APP"));
+  EXPECT_TRUE(CardTook(
+      {"cpu", "help", "ree 0", "ree 4", "ree 5", "versions", "op_status", "line_state", "debug 1"},
+      15s));
+  ASSERT_TRUE(console->WaitFor("SfdText", "text", "31", 10s)) << console->Get("SfdText");
+  console->Do("key SfdText Backspace");
+  console->Do("key SfdText Backspace");
+  console->Do("type SfdText 42");
+  console->Do("click SfdButton");
+  EXPECT_TRUE(CardTook({"wee 0 2A"}, 5s));
+  // The card's read-back of its EEPROM shows the new value and disables the button again.
+  EXPECT_TRUE(console->WaitFor("SfdButton", "enabled", "0", 5s));
+  EXPECT_EQ(console->Get("SfdText"), "42");
+
+  console->Do("tab 2");
+  mark = card->Trace().size();
+  console->Do("type CommandLineText ree 5");
+  console->Do("key CommandLineText Return");
+  EXPECT_TRUE(CardTook({"ree 5"}, 5s));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return console->Get("TerminalText").find("0005: ") != std::string::npos; }, 5s));
+}
+
+TEST_P(ThroughSer2net, AProgramArrivesByteForByteAtTheCardsLineRate) {
+  const std::string received = ws.Path("received.hex");
+  ASSERT_NO_FATAL_FAILURE(Connect(
+      {"--start", "linecard", "--baud", "57600", "--program-out", received}, "LINE CARD APP"));
+  const std::string program = MakeProgram(ws, 8000);  // about 4 s at 57600 baud
+  console->Do("answer-file " + program);
+  console->Do("click DownloadButton");
+  ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Sending prog.hex ...", 15s));
+  ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 30s));
+  ASSERT_TRUE(console->WaitFor("DownloadButton", "text", "Program Download", 15s));
+  EXPECT_EQ(Slurp(received), Slurp(program));
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "LINE CARD APP", 15s));
+}
+
+TEST_P(ThroughSer2net, AHeldLineIsInUseAndAServerStoppedMidPollIsOneBoxUntilItIsBack) {
+  ASSERT_NO_FATAL_FAILURE(Connect({"--start", "cpe"}, "CPE APP"));
+  {
+    drive::Console second(VELMORA_CONSOLE_BIN, "COM1=" + address);
+    second.Do("choose CommPortSelect 1");
+    EXPECT_EQ(second.WaitForBoxes(1, 10s).back(),
+              "COM1 (" + address + ") is in use by another program.");
+  }
+  server->Stop();
+  auto boxes = console->WaitForBoxes(1, 10s);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("The connection to COM1 (" + address + ") was lost: ", 0), 0u)
+      << boxes[0];
+  EXPECT_TRUE(console->CloseBox());
+  EXPECT_EQ(console->Get("CommPortSelect"), "DISCONNECT");
+  EXPECT_EQ(console->Get("ProgramText"), "UNKNOWN");
+  const double cpu = Proc(console->pid(), "stat");
+  std::this_thread::sleep_for(2s);
+  const double percent = (Proc(console->pid(), "stat") - cpu) / 2 * 100;
+  std::printf("network port: console CPU %.1f%% over 2 s after the server stopped\n", percent);
+  EXPECT_LT(percent, 5.0) << "a busy loop";
+  // The server back: the console reconnects by itself.
+  server = std::make_unique<drive::Ser2net>(ws.Path("ser2net.yaml"), card->Link(), GetParam(),
+                                            server->port);
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "CPE APP", 15s));
+  // Gone again, and chosen by hand with nobody listening: a port that cannot be opened.
+  server->Stop();
+  EXPECT_EQ(console->WaitForBoxes(2, 10s).size(), 2u);
+  EXPECT_TRUE(console->CloseBox());
+  console->Do("choose CommPortSelect 1");
+  boxes = console->WaitForBoxes(3, 10s);
+  EXPECT_EQ(boxes.back(), "COM1 (" + address + ") cannot be opened: Connection refused.");
+  EXPECT_EQ(boxes.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, ThroughSer2net, ::testing::Values("tcp", "rfc2217"),
+                         [](const auto& scheme) { return std::string(scheme.param); });
+
+}  // namespace
+}  // namespace velmora::e2e
