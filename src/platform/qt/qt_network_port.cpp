@@ -15,16 +15,14 @@ QtNetworkPort::QtNetworkPort(QObject* parent) : QObject(parent) {
   connectTimer_.setSingleShot(true);
   settleTimer_.setSingleShot(true);
   settleTimer_.setInterval(kSettleMs);
-  thresholdPoll_.setInterval(10);
   connect(&connectTimer_, &QTimer::timeout, this, [this] {
     Fail("No answer from the server within " + std::to_string(connectTimeoutMs / 1000) +
          " seconds");
   });
   connect(&settleTimer_, &QTimer::timeout, this, &QtNetworkPort::OnSettled);
-  connect(&thresholdPoll_, &QTimer::timeout, this, &QtNetworkPort::CheckThreshold);
   connect(&socket_, &QTcpSocket::connected, this, &QtNetworkPort::OnConnected);
   connect(&socket_, &QTcpSocket::readyRead, this, &QtNetworkPort::OnReadyRead);
-  connect(&socket_, &QTcpSocket::bytesWritten, this, &QtNetworkPort::CheckThreshold);
+  connect(&socket_, &QTcpSocket::bytesWritten, this, [this] { events_.Check(); });
   connect(&socket_, &QTcpSocket::errorOccurred, this,
           [this] { Fail(socket_.errorString().toStdString()); });
   connect(&socket_, &QTcpSocket::disconnected, this,
@@ -74,7 +72,7 @@ void QtNetworkPort::OnConnected() {
 void QtNetworkPort::OnSettled() {
   if (state_ != State::Settling) return;
   state_ = State::Connected;
-  if (!received_.empty()) RaiseEvent(CommEvent::Receive);
+  if (!received_.empty()) events_.Raise(CommEvent::Receive);
 }
 
 void QtNetworkPort::OnReadyRead() {
@@ -89,7 +87,7 @@ void QtNetworkPort::OnReadyRead() {
   } else {
     received_.append(bytes);
   }
-  if (state_ == State::Connected && !received_.empty()) RaiseEvent(CommEvent::Receive);
+  if (state_ == State::Connected && !received_.empty()) events_.Raise(CommEvent::Receive);
 }
 
 void QtNetworkPort::Fail(const std::string& reason) {
@@ -113,9 +111,7 @@ void QtNetworkPort::Close() {
   state_ = State::Closed;
   connectTimer_.stop();
   settleTimer_.stop();
-  thresholdPoll_.stop();
-  sendArmed_ = false;
-  threshold_ = 0;
+  events_.Reset();
   pending_.clear();
   received_.clear();
   line_.Clear();
@@ -134,10 +130,7 @@ bool QtNetworkPort::Output(const std::string& bytes) {
     pending_ += bytes;
   else
     Send(bytes);
-  if (threshold_ > 0) {
-    sendArmed_ = true;
-    thresholdPoll_.start();
-  }
+  events_.Wrote();
   return true;
 }
 
@@ -146,36 +139,9 @@ std::string QtNetworkPort::Input() {
   return std::exchange(received_, {});
 }
 
-void QtNetworkPort::SetSThreshold(int n) {
-  threshold_ = std::max(0, n);
-  if (threshold_ == 0) {
-    sendArmed_ = false;
-    thresholdPoll_.stop();
-  }
-}
-
 qint64 QtNetworkPort::Waiting() const {
   return line_.Waiting(clock_.elapsed(), socket_.bytesToWrite()) +
          static_cast<qint64>(pending_.size());
-}
-
-void QtNetworkPort::CheckThreshold() {
-  if (!sendArmed_ || threshold_ <= 0 || !IsOpen()) {
-    thresholdPoll_.stop();
-    return;
-  }
-  if (Waiting() >= threshold_) return;
-  sendArmed_ = false;
-  thresholdPoll_.stop();
-  RaiseEvent(CommEvent::Send);
-}
-
-void QtNetworkPort::RaiseEvent(CommEvent e) {
-  if (!IsOpen()) return;
-  const CommEvent outer = event_;
-  event_ = e;
-  if (onComm) onComm();
-  event_ = outer;
 }
 
 QtServerProbe::QtServerProbe() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/qt/comm_events.h"
 #include "platform/serial_port.h"
 #include "serial/network_address.h"
 #include "serial/remote_line.h"
@@ -30,9 +31,9 @@ class QtNetworkPort : public QObject, public SerialPort {
   bool IsOpen() const override { return state_ != State::Closed; }
   bool Output(const std::string& bytes) override;
   std::string Input() override;
-  CommEvent Event() const override { return event_; }
-  void SetSThreshold(int n) override;
-  int SThreshold() const override { return threshold_; }
+  CommEvent Event() const override { return events_.Event(); }
+  void SetSThreshold(int n) override { events_.SetThreshold(n); }
+  int SThreshold() const override { return events_.Threshold(); }
   std::string DeviceName(int port) const override { return devices ? devices(port) : ""; }
 
   // The address behind a port number.
@@ -48,15 +49,12 @@ class QtNetworkPort : public QObject, public SerialPort {
   void OnSettled();
   void Fail(const std::string& reason);
   void Send(const std::string& wire);
-  void RaiseEvent(CommEvent e);
-  void CheckThreshold();
   qint64 Waiting() const;
   std::string Name() const;
 
   QTcpSocket socket_;
   QTimer connectTimer_;
   QTimer settleTimer_;
-  QTimer thresholdPoll_;
   QElapsedTimer clock_;
   State state_ = State::Closed;
   NetworkAddress address_;
@@ -64,10 +62,8 @@ class QtNetworkPort : public QObject, public SerialPort {
   RemoteLineQueue line_;
   std::string received_;
   std::string pending_;  // written before the connection stood
+  CommEvents events_{*this, [this] { return Waiting(); }};
   int port_ = 1;
-  int threshold_ = 0;
-  bool sendArmed_ = false;
-  CommEvent event_ = CommEvent::None;
 };
 
 // Asks a terminal server every two seconds whether it accepts connections again; the first

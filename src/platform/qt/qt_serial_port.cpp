@@ -27,10 +27,8 @@ std::vector<SystemPort> SystemSerialPorts() {
 QtSerialPort::QtSerialPort(PortTable table, QObject* parent)
     : QObject(parent), table_(std::move(table)) {
   waiting = [this] { return serial_.bytesToWrite() + DriverQueue(); };
-  thresholdPoll_.setInterval(10);
-  connect(&serial_, &QSerialPort::readyRead, this, [this] { RaiseEvent(CommEvent::Receive); });
-  connect(&serial_, &QSerialPort::bytesWritten, this, [this] { CheckThreshold(); });
-  connect(&thresholdPoll_, &QTimer::timeout, this, [this] { CheckThreshold(); });
+  connect(&serial_, &QSerialPort::readyRead, this, [this] { events_.Raise(CommEvent::Receive); });
+  connect(&serial_, &QSerialPort::bytesWritten, this, [this] { events_.Check(); });
   connect(&serial_, &QSerialPort::errorOccurred, this, &QtSerialPort::OnError);
 }
 
@@ -75,9 +73,7 @@ OpenFailure QtSerialPort::Open() {
 }
 
 void QtSerialPort::Close() {
-  thresholdPoll_.stop();
-  sendArmed_ = false;
-  threshold_ = 0;
+  events_.Reset();
   if (serial_.isOpen()) serial_.close();
   serial_.clearError();
 }
@@ -86,10 +82,7 @@ bool QtSerialPort::Output(const std::string& bytes) {
   if (!serial_.isOpen()) return false;
   const qint64 n = serial_.write(bytes.data(), static_cast<qint64>(bytes.size()));
   if (n != static_cast<qint64>(bytes.size())) return false;
-  if (threshold_ > 0) {
-    sendArmed_ = true;
-    thresholdPoll_.start();
-  }
+  events_.Wrote();
   return true;
 }
 
@@ -99,37 +92,10 @@ std::string QtSerialPort::Input() {
   return std::string(data.constData(), static_cast<std::size_t>(data.size()));
 }
 
-void QtSerialPort::SetSThreshold(int n) {
-  threshold_ = std::max(0, n);
-  if (threshold_ == 0) {
-    sendArmed_ = false;
-    thresholdPoll_.stop();
-  }
-}
-
 qint64 QtSerialPort::DriverQueue() const {
   int queued = 0;
   if (serial_.isOpen() && ::ioctl(serial_.handle(), TIOCOUTQ, &queued) == 0) return queued;
   return 0;
-}
-
-void QtSerialPort::CheckThreshold() {
-  if (!sendArmed_ || threshold_ <= 0 || !serial_.isOpen()) {
-    thresholdPoll_.stop();
-    return;
-  }
-  if (waiting() >= threshold_) return;
-  sendArmed_ = false;
-  thresholdPoll_.stop();
-  RaiseEvent(CommEvent::Send);
-}
-
-void QtSerialPort::RaiseEvent(CommEvent e) {
-  if (!serial_.isOpen()) return;
-  const CommEvent outer = event_;
-  event_ = e;
-  if (onComm) onComm();
-  event_ = outer;
 }
 
 void QtSerialPort::OnError(QSerialPort::SerialPortError error) {

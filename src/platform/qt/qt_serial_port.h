@@ -3,10 +3,10 @@
 
 #include <QObject>
 #include <QSerialPort>
-#include <QTimer>
 #include <functional>
 #include <vector>
 
+#include "platform/qt/comm_events.h"
 #include "platform/serial_port.h"
 #include "serial/port_table.h"
 
@@ -27,9 +27,9 @@ class QtSerialPort : public QObject, public SerialPort {
   bool IsOpen() const override { return serial_.isOpen(); }
   bool Output(const std::string& bytes) override;
   std::string Input() override;
-  CommEvent Event() const override { return event_; }
-  void SetSThreshold(int n) override;
-  int SThreshold() const override { return threshold_; }
+  CommEvent Event() const override { return events_.Event(); }
+  void SetSThreshold(int n) override { events_.SetThreshold(n); }
+  int SThreshold() const override { return events_.Threshold(); }
   std::string DeviceName(int port) const override;
 
   // Who keeps the devices behind the port numbers, when the table given at construction is
@@ -41,18 +41,13 @@ class QtSerialPort : public QObject, public SerialPort {
   std::function<qint64()> waiting;
 
  private:
-  void RaiseEvent(CommEvent e);
-  void CheckThreshold();
   void OnError(QSerialPort::SerialPortError error);
   qint64 DriverQueue() const;
 
   PortTable table_;
   QSerialPort serial_;
-  QTimer thresholdPoll_;
+  CommEvents events_{*this, [this] { return waiting(); }};
   int port_ = 1;
-  int threshold_ = 0;
-  bool sendArmed_ = false;
-  CommEvent event_ = CommEvent::None;
 };
 
 }  // namespace velmora
