@@ -810,6 +810,8 @@ DownloadRun TimedDownload(const Paths& paths, const fs::path& hex, const std::st
   const double begins = TraceTime(trace, "[program file begins]");
   const double ends = TraceTime(trace, "[program file ends");
   if (begins < 0 || ends <= begins) Fail("the card's trace has no whole download");
+  // The card may note the end before its copy of the file is all on disk.
+  for (int i = 0; i < 100 && FileSize(received) < bytes.size(); ++i) Sleep(50ms);
   const bool judgedOk = TraceLine(trace, "[program file ends").find("OK") != std::string::npos;
   run.exact = Slurp(received) == bytes && judgedOk;
   run.seconds = ends - begins;
