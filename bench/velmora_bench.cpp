@@ -47,7 +47,10 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace drive = velmora::drive;
+using drive::CpuTimes;
+using drive::ProcessCpu;
 using drive::Slurp;
+using drive::StatusKb;
 using namespace std::chrono_literals;
 
 // ---------------------------------------------------------------------------------------------
@@ -99,28 +102,6 @@ std::string Env(const char* name, const std::string& fallback) {
 // ---------------------------------------------------------------------------------------------
 // What /proc says about a process
 
-struct CpuTimes {
-  double user = 0;
-  double system = 0;
-  double Total() const { return user + system; }
-};
-
-// utime and stime (fields 14 and 15 of /proc/PID/stat), all threads of the process.
-CpuTimes ProcessCpu(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string all((std::istreambuf_iterator<char>(in)), {});
-  const auto close = all.rfind(')');
-  if (close == std::string::npos) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(all.substr(close + 2));
-  // After the name: state is field 3; utime is field 14.
-  std::string field;
-  for (int i = 3; i < 14; ++i) fields >> field;
-  unsigned long long utime = 0, stime = 0;
-  fields >> utime >> stime;
-  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-  return {static_cast<double>(utime) / tick, static_cast<double>(stime) / tick};
-}
-
 // Time on a CPU in nanoseconds, all threads (the first field of each task's schedstat).
 std::int64_t RuntimeNs(pid_t pid) {
   std::int64_t total = 0;
@@ -131,14 +112,6 @@ std::int64_t RuntimeNs(pid_t pid) {
     if (in >> ns) total += ns;
   }
   return total;
-}
-
-// A line of /proc/PID/status in kB (VmHWM, VmRSS), 0 if missing.
-long StatusKb(pid_t pid, const std::string& key) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
-  return 0;
 }
 
 // Children end with the benchmark, however it ends.

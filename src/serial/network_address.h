@@ -8,10 +8,8 @@
 namespace velmora {
 
 struct NetworkAddress {
-  enum class Scheme {
-    RawTcp,
-    Rfc2217
-  };  // tcp://: the line's bytes as they are; rfc2217://: Telnet
+  // tcp://: the line's bytes as they are; rfc2217://: Telnet with the COM port option.
+  enum class Scheme { RawTcp, Rfc2217 };
   Scheme scheme = Scheme::RawTcp;
   std::string host;  // a name or an address; IPv6 without its brackets
   int port = 0;      // 1..65535

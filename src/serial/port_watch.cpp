@@ -91,7 +91,6 @@ void WatchPorts(Console& c, DeviceWatch& watch) {
   auto& w = c.portWatch;
   const auto& list = c.ui.CommPortSelect;
   for (auto& [port, known] : w.devices) known.present = EntryOf(list, port) != 0;
-  w.watching = true;
   w.watch = &watch;
   watch.onAppeared = [&c](const DeviceInfo& d) { DeviceAppeared(c, d); };
   watch.onDisappeared = [&c](const DeviceInfo& d) { DeviceDisappeared(c, d); };
@@ -147,12 +146,12 @@ void PortChosen(Console& c) {
     w.arrivalsAtOpen = it == w.devices.end() ? 0 : it->second.arrivals;
   }
   // An entry kept only because it was chosen goes once it no longer is.
-  if (w.watching) FollowDevices(c);
+  if (w.watch) FollowDevices(c);
 }
 
 void AwaitReturn(Console& c, int port) {
   auto& w = c.portWatch;
-  if (!w.watching || !w.devices.count(port)) return;
+  if (!w.watch || !w.devices.count(port)) return;
   w.awaiting = port;
   const auto& known = w.devices[port];
   // A terminal server does not say when it is back: it is asked until it answers.

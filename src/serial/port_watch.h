@@ -29,8 +29,7 @@ struct PortWatchState {
   // Arrivals of the open port's device when it was opened: a higher count at its loss means
   // the device has already come back.
   unsigned arrivalsAtOpen = 0;
-  bool watching = false;
-  DeviceWatch* watch = nullptr;
+  DeviceWatch* watch = nullptr;  // none: the list stays as the start-up scan made it
   // The COM number of a network port the console is reopening by itself: its opening may
   // still fail, and then quietly.
   int reconnecting = 0;

@@ -57,37 +57,24 @@ void TelnetClient::LineSettings(std::string& reply) {
   sub({static_cast<char>(kSetControl), static_cast<char>(kNoFlowControl)});
 }
 
-// Each side's state changes at most once per request, so answers never loop.
+// Each side's state changes at most once per request, so answers never loop. DO and DONT are
+// about our side of an option, WILL and WONT about the server's; `asked` marks a request we
+// made, which the server's agreement answers without a word.
 void TelnetClient::Negotiate(std::uint8_t verb, std::uint8_t option, std::string& reply) {
-  switch (verb) {
-    case kDo:
-      if (!ours_[option] && WeOffer(option)) {
-        ours_[option] = true;
-        if (!askedOurs_[option]) reply += Command(kWill, option);
-        if (option == kComPort) LineSettings(reply);
-      } else if (!ours_[option]) {
-        reply += Command(kWont, option);
-      }
-      askedOurs_[option] = false;
-      break;
-    case kDont:
-      if (ours_[option]) reply += Command(kWont, option);
-      ours_[option] = askedOurs_[option] = false;
-      break;
-    case kWill:
-      if (!theirs_[option] && WeAccept(option)) {
-        theirs_[option] = true;
-        if (!askedTheirs_[option]) reply += Command(kDo, option);
-      } else if (!theirs_[option]) {
-        reply += Command(kDont, option);
-      }
-      askedTheirs_[option] = false;
-      break;
-    case kWont:
-      if (theirs_[option]) reply += Command(kDont, option);
-      theirs_[option] = askedTheirs_[option] = false;
-      break;
+  const bool ourSide = verb == kDo || verb == kDont;
+  const bool wanted = verb == kDo || verb == kWill;
+  bool& on = (ourSide ? ours_ : theirs_)[option];
+  bool& asked = (ourSide ? askedOurs_ : askedTheirs_)[option];
+  const std::uint8_t yes = ourSide ? kWill : kDo, no = ourSide ? kWont : kDont;
+  if (wanted && !on && (ourSide ? WeOffer(option) : WeAccept(option))) {
+    on = true;
+    if (!asked) reply += Command(yes, option);
+    if (ourSide && option == kComPort) LineSettings(reply);
+  } else if (wanted != on) {
+    reply += Command(no, option);  // refused, or agreed to stop
+    on = false;
   }
+  asked = false;
 }
 
 void TelnetClient::Receive(std::string_view bytes, std::string& line, std::string& reply) {

@@ -84,9 +84,7 @@ class FaultMatrix : public CardAndConsole {
     const std::string program = console->Get("ProgramText");
     EXPECT_TRUE(program == "UNKNOWN" || program == "BOOT LOADER" || program == kProgram) << program;
     ExpectClosed(files);
-    const double cpu = Proc(console->pid(), "stat");
-    std::this_thread::sleep_for(3s);  // CPU time is measured over an interval
-    const double percent = (Proc(console->pid(), "stat") - cpu) / 3 * 100;
+    const double percent = CpuPercent(console->pid(), 3s);
     std::printf("fault matrix: console CPU %.1f%% over 3 s after the fault\n", percent);
     EXPECT_LT(percent, 5.0) << "a busy loop";
     EXPECT_FALSE(console->CloseBox()) << "a box is still shown";
@@ -247,7 +245,7 @@ TEST_F(FaultMatrix, NoiseLeavesTheConsoleAnsweringInBoundedMemoryAndPollingAfter
   card->Operator("noise 5");
   for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(500ms)) {  // samples over the noise
     ASSERT_EQ(console->Ask("get ProgramText text", 5s).rfind("ok", 0), 0u) << "no answer";
-    rss_max = std::max(rss_max, Proc(console->pid(), "status", "VmRSS:"));
+    rss_max = std::max(rss_max, double(drive::StatusKb(console->pid(), "VmRSS")));
   }
   std::printf("fault matrix: noise: RSS %.0f kB at most; worst event loop lateness %s us\n",
               rss_max, console->Do("lateness read").c_str());
@@ -266,11 +264,11 @@ TEST_F(FaultMatrix, AFloodDuringADownloadStillLetsTheFileArriveByteForByte) {
   ASSERT_NO_FATAL_FAILURE(BeginDownload(program));
   EXPECT_EQ(console->Get("DownloadStatus"), "Rebooting Radio Card ...");
   ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Sending prog.hex ...", 10s));
-  const double cpu = Proc(console->pid(), "stat");
+  const double cpu = drive::ProcessCpu(console->pid()).Total();
   card->Operator("flood 5000000");
   ASSERT_TRUE(console->WaitFor("DownloadStatus", "text", "Flashing prog.hex ...", 60s));
   std::printf("fault matrix: flood during a download: %.2f s of console CPU until flashing\n",
-              Proc(console->pid(), "stat") - cpu);
+              drive::ProcessCpu(console->pid()).Total() - cpu);
   // Eight seconds of flashing, then the window is back and the card restarts with its new
   // program (its banner follows at once: the UNKNOWN view may last only milliseconds).
   ASSERT_TRUE(console->WaitFor("DownloadStatus", "visible", "0", 20s));

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -26,17 +25,11 @@ using namespace std::chrono_literals;
 using drive::Slurp;
 using drive::WaitUntil;
 
-// A field of /proc/PID/FILE: the number after `key`, or for "stat" user plus system CPU seconds
-// (fields 14 and 15, counted after the name's last ')').
-inline double Proc(pid_t pid, const char* file, const std::string& key = "") {
-  const std::string text = Slurp("/proc/" + std::to_string(pid) + "/" + file);
-  if (!key.empty()) return std::stod(text.substr(text.find(key) + key.size()));
-  std::istringstream fields(text.substr(std::min(text.rfind(')') + 2, text.size())));
-  std::string skip;
-  double utime = 0, stime = 0;
-  for (int field = 3; field <= 13; ++field) fields >> skip;
-  fields >> utime >> stime;
-  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+// The share of one CPU a process takes over `interval` from now, in percent: a busy loop shows.
+inline double CpuPercent(pid_t pid, std::chrono::seconds interval) {
+  const double before = drive::ProcessCpu(pid).Total();
+  std::this_thread::sleep_for(interval);
+  return (drive::ProcessCpu(pid).Total() - before) / static_cast<double>(interval.count()) * 100;
 }
 
 // A temporary directory, removed with everything in it.

@@ -76,9 +76,7 @@ TEST_P(ThroughSer2net, AHeldLineIsInUseAndAServerStoppedMidPollIsOneBoxUntilItIs
   EXPECT_TRUE(console->CloseBox());
   EXPECT_EQ(console->Get("CommPortSelect"), "DISCONNECT");
   EXPECT_EQ(console->Get("ProgramText"), "UNKNOWN");
-  const double cpu = Proc(console->pid(), "stat");
-  std::this_thread::sleep_for(2s);
-  const double percent = (Proc(console->pid(), "stat") - cpu) / 2 * 100;
+  const double percent = CpuPercent(console->pid(), 2s);
   std::printf("network port: console CPU %.1f%% over 2 s after the server stopped\n", percent);
   EXPECT_LT(percent, 5.0) << "a busy loop";
   // The server back: the console reconnects by itself.

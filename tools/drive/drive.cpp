@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -187,6 +188,28 @@ std::string Card::Device() const {
   std::error_code ec;
   const auto target = std::filesystem::canonical(link_, ec);
   return ec ? std::string{} : target.string();
+}
+
+CpuTimes ProcessCpu(pid_t pid) {
+  const std::string all = Slurp("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = all.rfind(')');
+  if (close == std::string::npos)
+    throw std::runtime_error("cannot read /proc/" + std::to_string(pid) + "/stat");
+  std::istringstream fields(all.substr(close + 2));
+  // After the name: state is field 3; utime is field 14.
+  std::string field;
+  for (int i = 3; i < 14; ++i) fields >> field;
+  unsigned long long utime = 0, stime = 0;
+  fields >> utime >> stime;
+  const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return {static_cast<double>(utime) / tick, static_cast<double>(stime) / tick};
+}
+
+long StatusKb(pid_t pid, const std::string& key) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
+  return 0;
 }
 
 int FreeTcpPort() {

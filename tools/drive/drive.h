@@ -97,6 +97,16 @@ class Card {
   Child child_;
 };
 
+// CPU time of a process, all its threads, from /proc/PID/stat (utime and stime), in seconds.
+struct CpuTimes {
+  double user = 0;
+  double system = 0;
+  double Total() const { return user + system; }
+};
+CpuTimes ProcessCpu(pid_t pid);
+// A line of /proc/PID/status in kB (VmHWM, VmRSS); 0 if missing.
+long StatusKb(pid_t pid, const std::string& key);
+
 // A TCP port on 127.0.0.1 that nobody listens on just now.
 int FreeTcpPort();
 // Whether a socket on 127.0.0.1:port is in this state of /proc/net/tcp ("0A" listening, "01"
