@@ -63,15 +63,18 @@ void QtNetworkPort::OnConnected() {
   connectTimer_.stop();
   socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
   socket_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+  // Nothing goes out while the server may still refuse: it would hang up on bytes it never
+  // read, and the reset that brings can come before its words are read here.
   state_ = State::Settling;
   settleTimer_.start();
-  if (telnet_) socket_.write(QByteArray::fromStdString(telnet_->Start()));
-  if (!pending_.empty()) Send(std::exchange(pending_, {}));
+  if (telnet_) telnetOut_ = telnet_->Start();
 }
 
 void QtNetworkPort::OnSettled() {
   if (state_ != State::Settling) return;
   state_ = State::Connected;
+  if (!telnetOut_.empty()) socket_.write(QByteArray::fromStdString(std::exchange(telnetOut_, {})));
+  if (!pending_.empty()) Send(std::exchange(pending_, {}));
   if (!received_.empty()) events_.Raise(CommEvent::Receive);
 }
 
@@ -82,7 +85,10 @@ void QtNetworkPort::OnReadyRead() {
   if (telnet_) {
     std::string reply;
     telnet_->Receive(bytes, received_, reply);
-    if (!reply.empty()) socket_.write(reply.data(), static_cast<qint64>(reply.size()));
+    if (state_ != State::Connected)
+      telnetOut_ += reply;
+    else if (!reply.empty())
+      socket_.write(reply.data(), static_cast<qint64>(reply.size()));
     if (telnet_->Broken()) return Fail("The server does not speak Telnet");
   } else {
     received_.append(bytes);
@@ -113,6 +119,7 @@ void QtNetworkPort::Close() {
   settleTimer_.stop();
   events_.Reset();
   pending_.clear();
+  telnetOut_.clear();
   received_.clear();
   line_.Clear();
   socket_.abort();
@@ -126,7 +133,7 @@ void QtNetworkPort::Send(const std::string& bytes) {
 
 bool QtNetworkPort::Output(const std::string& bytes) {
   if (state_ == State::Closed) return false;
-  if (state_ == State::Waiting || state_ == State::Connecting)
+  if (state_ != State::Connected)
     pending_ += bytes;
   else
     Send(bytes);

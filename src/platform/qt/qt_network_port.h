@@ -61,7 +61,8 @@ class QtNetworkPort : public QObject, public SerialPort {
   std::optional<TelnetClient> telnet_;
   RemoteLineQueue line_;
   std::string received_;
-  std::string pending_;  // written before the connection stood
+  std::string pending_;    // written before the connection settled
+  std::string telnetOut_;  // Telnet's own words, held as long as pending_
   CommEvents events_{*this, [this] { return Waiting(); }};
   int port_ = 1;
 };
