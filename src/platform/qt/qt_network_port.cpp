@@ -1,6 +1,6 @@
 #include "platform/qt/qt_network_port.h"
 
-#include <algorithm>
+#include <utility>
 
 namespace velmora {
 namespace {
