@@ -972,13 +972,11 @@ void Startup(const Paths& paths) {
 // ---------------------------------------------------------------------------------------------
 
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
-    {"flood", Flood},     {"idle", Idle},         {"trends", TrendsMemory},
-    {"latency", Latency}, {"download", Download}, {"hexcheck", HexCheck},
-    {"startup", Startup}, {"replug", Replug},     {"silence", Silence},
-    {"network", Network}};
-const std::vector<std::string> kOrder = {"flood",   "idle",   "trends",  "latency",
-                                         "download", "hexcheck", "startup", "replug",
-                                         "silence", "network"};
+    {"flood", Flood},       {"idle", Idle},         {"trends", TrendsMemory}, {"latency", Latency},
+    {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup},     {"replug", Replug},
+    {"silence", Silence},   {"network", Network}};
+const std::vector<std::string> kOrder = {"flood",    "idle",    "trends", "latency", "download",
+                                         "hexcheck", "startup", "replug", "silence", "network"};
 
 int Usage() {
   std::fprintf(

@@ -239,7 +239,8 @@ bool SocketIn(int port, const char* state, const std::string& host, pid_t in) {
   char local[32];
   // The address as the kernel holds it, in network order, printed as a number of this machine.
   std::snprintf(local, sizeof local, "%08X:%04X", ip.s_addr, port);
-  std::istringstream table(Slurp(in ? "/proc/" + std::to_string(in) + "/net/tcp" : "/proc/net/tcp"));
+  std::istringstream table(
+      Slurp(in ? "/proc/" + std::to_string(in) + "/net/tcp" : "/proc/net/tcp"));
   for (std::string line; std::getline(table, line);) {
     std::istringstream fields(line);
     std::string slot, address, remote, now;
@@ -299,7 +300,8 @@ void RemoveAbandonedNamespaces() {
 
 LinkedNamespaces::LinkedNamespaces() {
   static int made = 0;
-  const std::string name = kNamespacePrefix + std::to_string(::getpid()) + "-" + std::to_string(made++);
+  const std::string name =
+      kNamespacePrefix + std::to_string(::getpid()) + "-" + std::to_string(made++);
   RemoveAbandonedNamespaces();
   if (::geteuid() != 0) throw std::runtime_error("network namespaces need root");
   Ip("netns add " + name + "-s");
