@@ -198,12 +198,13 @@ int OpenLog(const fs::path& path) {
 
 class Console : public drive::Console {
  public:
-  Console(const Paths& paths, const std::string& ports, const std::string& tag)
-      : Console(paths, ports, OpenLog(paths.work / ("console-" + tag + ".err"))) {}
+  Console(const Paths& paths, const std::string& ports, const std::string& tag,
+          const drive::Place& place = {})
+      : Console(paths, ports, OpenLog(paths.work / ("console-" + tag + ".err")), place) {}
 
  private:
-  Console(const Paths& paths, const std::string& ports, int log)
-      : drive::Console(paths.console, ports, log) {
+  Console(const Paths& paths, const std::string& ports, int log, const drive::Place& place)
+      : drive::Console(paths.console, ports, log, place.wrapper) {
     ::close(log);
   }
 };
@@ -743,11 +744,58 @@ double QueuedAtOnce(const Paths& paths, const std::string& bytes) {
 
 // ser2net with its output in the work folder.
 void StartSer2net(std::optional<drive::Ser2net>& server, const Paths& paths,
-                  const std::string& device, const std::string& tag) {
+                  const std::string& device, const std::string& tag, drive::Place place = {}) {
   const int log = OpenLog(paths.work / ("ser2net-" + tag + ".err"));
+  // Away from this machine's loopback, a client that comes back takes the line from the one
+  // that fell silent.
+  const bool kick = !place.wrapper.empty();
   server.emplace(paths.work / ("ser2net-" + tag + ".yaml"), device, "rfc2217", drive::FreeTcpPort(),
-                 drive::Io{.output = log, .errors = log});
+                 drive::Io{.output = log, .errors = log}, std::move(place), kick);
   ::close(log);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Silence: the network between the console and ser2net falls silent while the console polls
+// (each in a network namespace of its own, the server's end of the veth pair between them
+// pulled down), timed from the link down to the lost-port box, and from the link back up to
+// the card recognised again.
+
+void Silence(const Paths& paths) {
+  const int runs = 3;
+  Say("silence: %d times", runs);
+  drive::LinkedNamespaces link;
+  Card card(paths, "silence-card", {"--start", "linecard", "--quiet", "--steady"});
+  std::optional<drive::Ser2net> server;
+  StartSer2net(server, paths, card.Link(), "silence", link.Server());
+  Console console(paths, "COM1=" + server->Address(), "silence", link.Client());
+  ChooseCom1(console, "LINE CARD APP");
+  std::vector<double> lost, back;
+  std::string box;
+  for (int i = 0; i < runs; ++i) {
+    // A different moment of the poll cycle's second each time.
+    Sleep(std::chrono::milliseconds(1000 + 330 * i));
+    link.ServerLink(false);
+    const std::int64_t down = MonotonicNs();
+    const auto boxes = console.WaitForBoxes(static_cast<std::size_t>(i) + 1, 60s);
+    if (boxes.size() <= static_cast<std::size_t>(i)) Fail("the silence went unnoticed for 60 s");
+    lost.push_back(static_cast<double>(MonotonicNs() - down) / 1e9);
+    box = boxes.back();
+    console.Ask("close-box");
+    link.ServerLink(true);
+    const std::int64_t up = MonotonicNs();
+    if (!console.WaitFor("ProgramText", "text", "LINE CARD APP", 30s)) Fail("no reconnection");
+    back.push_back(static_cast<double>(MonotonicNs() - up) / 1e9);
+  }
+  Say("silence: the box said \"%s\"", box.c_str());
+  std::sort(lost.begin(), lost.end());
+  std::sort(back.begin(), back.end());
+  Report(Format("silence: the network to ser2net silent mid-poll to the lost-port box, median "
+                "of %d",
+                runs),
+         Format("%.1f s (worst %.1f s; the link back to the card recognised: %.1f s, worst %.1f "
+                "s)",
+                lost[runs / 2], lost.back(), back[runs / 2], back.back()),
+         "< 10 s", lost.back() < 10);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -924,18 +972,18 @@ void Startup(const Paths& paths) {
 // ---------------------------------------------------------------------------------------------
 
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
-    {"flood", Flood},     {"idle", Idle},         {"trends", TrendsMemory},
-    {"latency", Latency}, {"download", Download}, {"hexcheck", HexCheck},
-    {"startup", Startup}, {"replug", Replug},     {"network", Network}};
+    {"flood", Flood},       {"idle", Idle},         {"trends", TrendsMemory}, {"latency", Latency},
+    {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup},     {"replug", Replug},
+    {"silence", Silence},   {"network", Network}};
 const std::vector<std::string> kOrder = {"flood",    "idle",    "trends", "latency", "download",
-                                         "hexcheck", "startup", "replug", "network"};
+                                         "hexcheck", "startup", "replug", "silence", "network"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
-      "Scenarios: flood idle trends latency download hexcheck startup replug network (default:\n"
-      "all, in this order).\n"
+      "Scenarios: flood idle trends latency download hexcheck startup replug silence network\n"
+      "(default: all, in this order; silence needs root for its network namespaces).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
       "Prints one Markdown table on standard output.\n");

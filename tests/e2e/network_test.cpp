@@ -2,6 +2,8 @@
 // simulated card's pseudo-terminal to a raw TCP port and to a Telnet (RFC 2217) port.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "e2e/harness.h"
 
 namespace velmora::e2e {
@@ -91,6 +93,39 @@ TEST_P(ThroughSer2net, AHeldLineIsInUseAndAServerStoppedMidPollIsOneBoxUntilItIs
   boxes = console->WaitForBoxes(3, 10s);
   EXPECT_EQ(boxes.back(), "COM1 (" + address + ") cannot be opened: Connection refused.");
   EXPECT_EQ(boxes.size(), 3u);
+}
+
+// A pulled cable, a VPN that drops, a terminal server without power: no reset, no answer.
+// ser2net in one network namespace, the console in another, and the server's end of the link
+// between them pulled down while the console polls.
+using ThroughASilentNetwork = CardAndConsole;
+
+TEST_F(ThroughASilentNetwork, TheLineIsLostWithinTenSecondsAndBackWithTheLink) {
+  std::optional<drive::LinkedNamespaces> link;
+  try {
+    link.emplace();
+  } catch (const std::runtime_error& e) {
+    GTEST_SKIP() << "no network namespaces on this machine: " << e.what();
+  }
+  card = std::make_unique<Card>(ws, std::vector<std::string>{"--start", "cpe", "--quiet"});
+  drive::Ser2net server(ws.Path("ser2net.yaml"), card->Link(), "tcp", 4001, {}, link->Server(),
+                        true);
+  console = std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "COM1=" + server.Address(), 2,
+                                             link->Client().wrapper);
+  ASSERT_NO_FATAL_FAILURE(ChooseCom1("CPE APP"));
+  link->ServerLink(false);
+  const auto down = std::chrono::steady_clock::now();
+  const auto boxes = console->WaitForBoxes(1, 10s);
+  std::printf("silent network: the lost-port box %.1f s after the link went down\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - down).count());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].rfind("The connection to COM1 (tcp://169.254.77.1:4001) was lost: ", 0), 0u)
+      << boxes[0];
+  EXPECT_TRUE(console->CloseBox());
+  EXPECT_EQ(console->Get("CommPortSelect"), "DISCONNECT");
+  link->ServerLink(true);
+  EXPECT_TRUE(console->WaitFor("ProgramText", "text", "CPE APP", 20s));
+  EXPECT_EQ(console->Boxes().size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, ThroughSer2net, ::testing::Values("tcp", "rfc2217"),

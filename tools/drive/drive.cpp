@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -111,10 +113,16 @@ void Child::KillAll() {
   for (const pid_t pid : Children()) ::kill(-pid, SIGKILL);
 }
 
-Console::Console(const std::string& program, const std::string& ports, int errors)
-    : child_({program},
-             {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
-             {.errors = errors}) {
+Console::Console(const std::string& program, const std::string& ports, int errors,
+                 const std::vector<std::string>& wrapper)
+    : child_(
+          [&] {
+            auto argv = wrapper;
+            argv.push_back(program);
+            return argv;
+          }(),
+          {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
+          {.errors = errors}) {
   // The driver answers once the window is up.
   if (Ask("get GUI_Main visible", 30s).rfind("ok", 0) != 0)
     throw std::runtime_error("the console did not start");
@@ -225,10 +233,14 @@ int FreeTcpPort() {
   return ntohs(a.sin_port);
 }
 
-bool SocketIn(int port, const char* state) {
+bool SocketIn(int port, const char* state, const std::string& host, pid_t in) {
+  in_addr ip{};
+  ::inet_pton(AF_INET, host.c_str(), &ip);
   char local[32];
-  std::snprintf(local, sizeof local, "0100007F:%04X", port);
-  std::istringstream table(Slurp("/proc/net/tcp"));
+  // The address as the kernel holds it, in network order, printed as a number of this machine.
+  std::snprintf(local, sizeof local, "%08X:%04X", ip.s_addr, port);
+  std::istringstream table(
+      Slurp(in ? "/proc/" + std::to_string(in) + "/net/tcp" : "/proc/net/tcp"));
   for (std::string line; std::getline(table, line);) {
     std::istringstream fields(line);
     std::string slot, address, remote, now;
@@ -238,16 +250,88 @@ bool SocketIn(int port, const char* state) {
 }
 
 Ser2net::Ser2net(const std::filesystem::path& config, const std::string& device,
-                 const std::string& scheme, int at, Io io)
-    : port(at), scheme_(scheme) {
+                 const std::string& scheme, int at, Io io, Place place, bool kickOldUser)
+    : port(at), scheme_(scheme), place_(std::move(place)) {
   std::ofstream(config) << "connection: &card\n  accepter: "
-                        << (scheme == "tcp" ? "" : "telnet(rfc2217),") << "tcp,127.0.0.1," << port
-                        << "\n  connector: serialdev," << device << ",57600n81,local\n";
-  server_.emplace(std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-u", "-c", config.string(),
-                                           "-P", config.string() + ".pid"},
-                  std::vector<std::string>{}, io);
-  if (!WaitUntil([&] { return SocketIn(port, "0A"); }, 5s))
+                        << (scheme == "tcp" ? "" : "telnet(rfc2217),") << "tcp," << place_.host
+                        << "," << port << "\n  connector: serialdev," << device
+                        << ",57600n81,local\n"
+                        << (kickOldUser ? "  options:\n    kickolduser: true\n" : "");
+  auto argv = place_.wrapper;
+  argv.insert(argv.end(), {"/usr/sbin/ser2net", "-n", "-u", "-c", config.string(), "-P",
+                           config.string() + ".pid"});
+  server_.emplace(argv, std::vector<std::string>{}, io);
+  // Asked in the server's own namespace, once it is there.
+  const pid_t pid = place_.wrapper.empty() ? 0 : server_->pid();
+  if (!WaitUntil([&] { return SocketIn(port, "0A", place_.host, pid); }, 5s))
     throw std::runtime_error("ser2net does not listen (is it installed?)");
+}
+
+namespace {
+
+constexpr const char* kNamespacePrefix = "velmora-";
+
+// One ip(8) command; what it said when it failed.
+void Ip(const std::string& arguments) {
+  std::string said;
+  if (FILE* out = ::popen(("/sbin/ip " + arguments + " 2>&1").c_str(), "r")) {
+    char chunk[512];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) said.append(chunk, n);
+    if (::pclose(out) == 0) return;
+  }
+  throw std::runtime_error("ip " + arguments + ": " + (said.empty() ? "failed" : said));
+}
+
+// Namespaces of runs whose process is gone: a run killed before it could clean up.
+void RemoveAbandonedNamespaces() {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/run/netns", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kNamespacePrefix, 0) != 0) continue;
+    const pid_t owner = std::atoi(name.c_str() + std::strlen(kNamespacePrefix));
+    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) try {
+        Ip("netns delete " + name);
+      } catch (const std::runtime_error&) {
+      }
+  }
+}
+
+}  // namespace
+
+LinkedNamespaces::LinkedNamespaces() {
+  static int made = 0;
+  const std::string name =
+      kNamespacePrefix + std::to_string(::getpid()) + "-" + std::to_string(made++);
+  RemoveAbandonedNamespaces();
+  if (::geteuid() != 0) throw std::runtime_error("network namespaces need root");
+  Ip("netns add " + name + "-s");
+  server_ = name + "-s";
+  try {
+    Ip("netns add " + name + "-c");
+    client_ = name + "-c";
+    // Made in the namespaces themselves: the host never sees the pair.
+    Ip("link add wire netns " + server_ + " type veth peer name wire netns " + client_);
+    Ip("-n " + server_ + " address add 169.254.77.1/30 dev wire");
+    Ip("-n " + client_ + " address add 169.254.77.2/30 dev wire");
+    Ip("-n " + client_ + " link set wire up");
+    ServerLink(true);
+  } catch (...) {
+    Remove();
+    throw;
+  }
+}
+
+void LinkedNamespaces::Remove() {
+  // Deleting a namespace takes its end of the pair, and the pair with it, once the last
+  // process in it is gone.
+  for (const auto& name : {server_, client_}) try {
+      if (!name.empty()) Ip("netns delete " + name);
+    } catch (const std::runtime_error&) {
+    }
+}
+
+void LinkedNamespaces::ServerLink(bool up) {
+  Ip("-n " + server_ + " link set wire " + (up ? "up" : "down"));
 }
 
 }  // namespace velmora::drive

@@ -51,10 +51,12 @@ class Child {
   std::string buffer_;
 };
 
-// The console offscreen on this port table; the constructor returns once its window is shown.
+// The console offscreen on this port table, run through `wrapper` if one is given (e.g. "ip
+// netns exec NAME"); the constructor returns once its window is shown.
 class Console {
  public:
-  Console(const std::string& program, const std::string& ports, int errors = 2);
+  Console(const std::string& program, const std::string& ports, int errors = 2,
+          const std::vector<std::string>& wrapper = {});
   ~Console();
 
   // One command, its answer ("ok ..." or "error ...").
@@ -109,25 +111,57 @@ long StatusKb(pid_t pid, const std::string& key);
 
 // A TCP port on 127.0.0.1 that nobody listens on just now.
 int FreeTcpPort();
-// Whether a socket on 127.0.0.1:port is in this state of /proc/net/tcp ("0A" listening, "01"
-// connected): connecting to find out would take a terminal server's line.
-bool SocketIn(int port, const char* state);
+// Whether a socket on host:port is in this state of /proc/net/tcp ("0A" listening, "01"
+// connected), in the network namespace of process `in` (0: this one): connecting to find out
+// would take a terminal server's line.
+bool SocketIn(int port, const char* state, const std::string& host = "127.0.0.1", pid_t in = 0);
 
-// A terminal server: ser2net in the foreground, putting `device` on 127.0.0.1:port, raw
-// ("tcp") or Telnet with the COM port option ("rfc2217"), its configuration in `config`. The
+// Where a server or the console runs: an IPv4 address of its network and what runs a program
+// there.
+struct Place {
+  std::string host = "127.0.0.1";
+  std::vector<std::string> wrapper;  // e.g. ip netns exec NAME; none: here
+};
+
+// A terminal server: ser2net in the foreground, putting `device` on host:port, raw ("tcp") or
+// Telnet with the COM port option ("rfc2217"), its configuration in `config`. With
+// `kickOldUser` a client that comes back takes the line from one that fell silent. The
 // constructor returns once it listens.
 class Ser2net {
  public:
   Ser2net(const std::filesystem::path& config, const std::string& device, const std::string& scheme,
-          int port = FreeTcpPort(), Io io = {});
+          int port = FreeTcpPort(), Io io = {}, Place place = {}, bool kickOldUser = false);
   // The port table's address of the line, e.g. rfc2217://127.0.0.1:4001.
-  std::string Address() const { return scheme_ + "://127.0.0.1:" + std::to_string(port); }
+  std::string Address() const { return scheme_ + "://" + place_.host + ":" + std::to_string(port); }
   void Stop() { server_->Stop(); }
   const int port;
 
  private:
   std::string scheme_;
+  Place place_;
   std::optional<Child> server_;
+};
+
+// Two network namespaces of their own joined by a veth pair, a server's end and a client's
+// end with link-local addresses: a link to pull with nothing of the host's network touched.
+// The names carry the process id, so that parallel runs never meet, and namespaces that a
+// killed run left behind are removed by the next. Needs root: the constructor throws the
+// reason when the machine does not allow it.
+class LinkedNamespaces {
+ public:
+  LinkedNamespaces();
+  ~LinkedNamespaces() { Remove(); }
+  LinkedNamespaces(const LinkedNamespaces&) = delete;
+  LinkedNamespaces& operator=(const LinkedNamespaces&) = delete;
+  Place Server() const { return {"169.254.77.1", {"ip", "netns", "exec", server_}}; }
+  Place Client() const { return {"169.254.77.2", {"ip", "netns", "exec", client_}}; }
+  // The server's end of the link up or down; down, the client hears nothing at all: no reset,
+  // no unreachable, no answer.
+  void ServerLink(bool up);
+
+ private:
+  void Remove();
+  std::string server_, client_;
 };
 
 }  // namespace velmora::drive

@@ -1,5 +1,9 @@
 #include "platform/qt/qt_network_port.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <utility>
 
 namespace velmora {
@@ -7,6 +11,26 @@ namespace {
 
 // A terminal server that cannot give the line away says so and hangs up at once.
 constexpr int kSettleMs = 300;
+
+// A network that falls silent (a pulled cable, a VPN that drops, a terminal server without
+// power) sends no reset, and the kernel would retransmit for about 15 minutes. Polls left
+// unanswered this long end the connection; when nothing is sent, keep-alive probes ask after
+// two idle seconds, once a second.
+constexpr int kSilenceMs = 5000;
+constexpr int kKeepAliveIdleS = 2;
+constexpr int kKeepAliveIntervalS = 1;
+constexpr int kKeepAliveProbes = 3;
+
+void GiveUpOnSilence(qintptr fd) {
+  const auto set = [fd](int level, int name, int value) {
+    ::setsockopt(static_cast<int>(fd), level, name, &value, sizeof value);
+  };
+  set(SOL_SOCKET, SO_KEEPALIVE, 1);
+  set(IPPROTO_TCP, TCP_KEEPIDLE, kKeepAliveIdleS);
+  set(IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS);
+  set(IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
+  set(IPPROTO_TCP, TCP_USER_TIMEOUT, kSilenceMs);
+}
 
 }  // namespace
 
@@ -62,7 +86,7 @@ void QtNetworkPort::OnConnected() {
   if (state_ != State::Connecting) return;
   connectTimer_.stop();
   socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  socket_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+  GiveUpOnSilence(socket_.socketDescriptor());
   // Nothing goes out while the server may still refuse: it would hang up on bytes it never
   // read, and the reset that brings can come before its words are read here.
   state_ = State::Settling;
