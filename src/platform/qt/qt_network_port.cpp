@@ -1,8 +1,10 @@
 #include "platform/qt/qt_network_port.h"
 
+#ifdef __linux__
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#endif
 
 #include <utility>
 
@@ -21,7 +23,9 @@ constexpr int kKeepAliveIdleS = 2;
 constexpr int kKeepAliveIntervalS = 1;
 constexpr int kKeepAliveProbes = 3;
 
-void GiveUpOnSilence(qintptr fd) {
+void GiveUpOnSilence(QTcpSocket& socket) {
+#ifdef __linux__
+  const qintptr fd = socket.socketDescriptor();
   const auto set = [fd](int level, int name, int value) {
     ::setsockopt(static_cast<int>(fd), level, name, &value, sizeof value);
   };
@@ -30,6 +34,10 @@ void GiveUpOnSilence(qintptr fd) {
   set(IPPROTO_TCP, TCP_KEEPINTVL, kKeepAliveIntervalS);
   set(IPPROTO_TCP, TCP_KEEPCNT, kKeepAliveProbes);
   set(IPPROTO_TCP, TCP_USER_TIMEOUT, kSilenceMs);
+#else
+  // Elsewhere the system's own keep-alive times apply.
+  socket.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#endif
 }
 
 }  // namespace
@@ -86,7 +94,7 @@ void QtNetworkPort::OnConnected() {
   if (state_ != State::Connecting) return;
   connectTimer_.stop();
   socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  GiveUpOnSilence(socket_.socketDescriptor());
+  GiveUpOnSilence(socket_);
   // Nothing goes out while the server may still refuse: it would hang up on bytes it never
   // read, and the reset that brings can come before its words are read here.
   state_ = State::Settling;
