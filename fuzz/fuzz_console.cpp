@@ -207,8 +207,12 @@ class Harness {
       case Step::StartDownload: return StartDownload();
       case Step::ClickDownload: return Click(ui.DownloadButton);
       case Step::ProgramFileGone:
-        // The program file becomes unreadable between the choice and the transfer.
-        if (!c.programFile.fileName.empty()) fake.files.disk[c.programFile.fileName].locked = true;
+        // A build rewrites the program file and holds it between the check and the transfer.
+        if (!c.programFile.fileName.empty()) {
+          auto& file = fake.files.disk[c.programFile.fileName];
+          file.bytes += ":00000001FF\r\n";
+          file.locked = true;
+        }
         return;
       case Step::LosePort: return fake.port.Lose();
       case Step::LosePortAndRunDeferred:
@@ -341,6 +345,7 @@ class Harness {
       // A new valid program for each download, so that what was sent can be checked against it.
       const std::string name = "prog" + std::to_string(++programFiles_) + ".hex";
       fake.files.disk[name].bytes = length == 0 ? std::string() : IntelHex(length);
+      checked_[name] = fake.files.disk[name].bytes;
       answer = ChosenFile{name, name};
     }
     ClickAnswering(ui.DownloadButton, answer);
@@ -472,9 +477,9 @@ class Harness {
     Expect(ui.DownloadProgress.Value() >= 0 && ui.DownloadProgress.Value() <= 100,
            "progress out of range");
     if (s.DownloadStage != 2) return;
-    // What went to the port is the start of the file, and all of it once flashing began.
-    Expect(s.DownloadFile != 0, "sending without a program file");
-    const std::string& file = fake.files.disk[c.programFile.fileName].bytes;
+    // What went to the port is the start of the file as checked, and all of it once flashing
+    // began, whatever became of the file since.
+    const std::string& file = checked_[c.programFile.fileName];
     Expect(file.starts_with(sent_), "the port got bytes that are not the program file's, in order");
     Expect(!fake.downloadTimer.Enabled() || sent_ == file,
            "flashing began after " + std::to_string(sent_.size()) + " of " +
@@ -495,7 +500,7 @@ class Harness {
 
   FuzzedDataProvider& in_;
   std::string stepName_ = "set-up", rxBefore_, splitFed_, terminal_, logPath_, sent_;
-  std::map<std::string, std::string> expectedLog_;
+  std::map<std::string, std::string> expectedLog_, checked_;
   unsigned sentRun_ = 0;
   int programFiles_ = 0, modalArmed_ = 0, modalDepth_ = 0, modal_ = 0;  // modal_: boxes up
   bool windowClosed_ = false, unloadedInsideHandler_ = false;

@@ -73,6 +73,8 @@ class Console {
   // that a handler resumed after pending events can tell whether its download still runs.
   ChosenFile programFile;
   unsigned downloadRun = 0;
+  // The program file's bytes as checked, at most 16 MiB: what the card gets.
+  std::string programBytes;
 
   // The file logging writes to, to name it when a write fails.
   std::string logFileName;

@@ -51,7 +51,7 @@ struct ConsoleState {
   std::int16_t LogFileNumber = 0;
   bool Downloading = false;
   std::int32_t DownloadStage = 0;
-  std::int16_t DownloadFile = 0;
+  std::int16_t DownloadFile = 0;  // stays 0: the program is sent from the bytes checked
   std::string DownloadBlock = std::string(kDownloadBlockSize, '\0');
   std::int32_t DownloadLength = 0;
   std::int32_t DownloadSent = 0;

@@ -1,7 +1,9 @@
 // The download owns the port from start to end: no polling, port selection locked, received
 // text to the boot loader handshake. Every way out goes through EndDownload, which puts the
-// window back, closes the file and restarts the card.
+// window back, lets go of the program and restarts the card.
 #include "download/download.h"
+
+#include <algorithm>
 
 #include "app/console.h"
 #include "app/messages.h"
@@ -23,11 +25,12 @@ void ShowProgress(Console& c, float value) {
   c.ui.DownloadProgress.SetValue(value);
 }
 
-// The next block of the file, as much of it as remains: the card gets the file exactly.
-void SendBlock(Console& c) {
-  auto& s = c.state;
-  const std::string block = c.files.Read(s.DownloadFile, kDownloadBlockSize);
-  s.DownloadBlock.assign(block);
+// The block of the program from `at`, as much of it as remains: the card gets exactly the bytes
+// that were checked, whatever has become of the file since.
+void SendBlock(Console& c, std::size_t at) {
+  const std::string& program = c.programBytes;
+  const std::string block = program.substr(std::min(at, program.size()), kDownloadBlockSize);
+  c.state.DownloadBlock.assign(block);
   if (!block.empty()) c.MSComm1.Output(block);
 }
 
@@ -62,15 +65,15 @@ std::string ReadProgramFile(Files& files, std::int16_t number, std::int64_t leng
 }
 
 // A program file that cannot be read, holds nothing or is not a sound Intel HEX file is refused
-// with one box, before the card is touched.
-bool CheckProgramFile(Console& c, const ChosenFile& file) {
+// with one box, before the card is touched. A sound one's bytes go to `program`, to be sent.
+bool CheckProgramFile(Console& c, const ChosenFile& file, std::string& program) {
   const std::int16_t number = c.files.FreeFile();
   if (const FileError error = c.files.OpenForRead(number, file.fileName)) {
     c.messages.Warning(ProgramFileFailureText(file.fileName, *error));
     return false;
   }
   const std::int64_t length = c.files.Length(number);
-  const std::string text = ReadProgramFile(c.files, number, length);
+  std::string text = ReadProgramFile(c.files, number, length);
   c.files.Close(number);
   if (length <= 0) {
     c.messages.Warning(file.fileTitle + " is empty: there is no program to download.");
@@ -87,6 +90,7 @@ bool CheckProgramFile(Console& c, const ChosenFile& file) {
     c.messages.Warning(intel_hex::Describe(check, file.fileTitle));
     return false;
   }
+  program = std::move(text);
   return true;
 }
 
@@ -102,8 +106,10 @@ void StartDownload(Console& c) {
   if (!chosen || s.Downloading) return;
   // A file that cannot be read, holds nothing or is not Intel HEX is refused before the card is
   // restarted.
-  if (!CheckProgramFile(c, *chosen) || s.Downloading) return;
+  std::string program;
+  if (!CheckProgramFile(c, *chosen, program) || s.Downloading) return;
   c.programFile = *chosen;
+  c.programBytes = std::move(program);
   ++c.downloadRun;
 
   s.DownloadStage = 0;
@@ -143,17 +149,11 @@ void StartTransfer(Console& c) {
   // An abort (or even a new download) may have been handled just now.
   if (!s.Downloading || c.downloadRun != run) return;
 
-  s.DownloadFile = c.files.FreeFile();
-  if (const FileError error = c.files.OpenForRead(s.DownloadFile, c.programFile.fileName)) {
-    s.DownloadFile = 0;
-    c.messages.Warning(ProgramFileFailureText(c.programFile.fileName, *error));
-    if (s.Downloading && c.downloadRun == run) EndDownload(c);
-    return;
-  }
-  const std::int64_t length = c.files.Length(s.DownloadFile);
-  s.DownloadLength = length > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(length);
+  // The file is not opened again: a build may have rewritten it since it was checked.
+  s.DownloadLength = static_cast<std::int32_t>(c.programBytes.size());
   c.MSComm1.SetSThreshold(kDownloadSendThreshold);
-  for (int i = 0; i < kDownloadBurstBlocks; ++i) SendBlock(c);
+  for (int i = 0; i < kDownloadBurstBlocks; ++i)
+    SendBlock(c, static_cast<std::size_t>(i) * kDownloadBlockSize);
   s.DownloadSent = kDownloadBurstBlocks * static_cast<std::int32_t>(kDownloadBlockSize);
   if (s.DownloadLength > 0) {
     const float value = c.ui.DownloadProgress.Max() * static_cast<float>(s.DownloadSent) /
@@ -200,7 +200,7 @@ void DownloadSendStep(Console& c) {
   // Sending only: not while flashing, and never after an abort.
   if (!s.Downloading || s.DownloadStage != 2 || c.DownloadTimer.Enabled()) return;
   if (s.DownloadSent >= s.DownloadLength) return;
-  SendBlock(c);
+  SendBlock(c, static_cast<std::size_t>(s.DownloadSent));
   s.DownloadSent += static_cast<std::int32_t>(kDownloadBlockSize);
   const float max = c.ui.DownloadProgress.Max();
   const std::int32_t p =
@@ -242,10 +242,7 @@ void EndDownload(Console& c) {
   c.DownloadTimer.SetEnabled(false);
   s.Downloading = false;
   c.MSComm1.SetSThreshold(0);
-  if (s.DownloadFile != 0) {
-    c.files.Close(s.DownloadFile);
-    s.DownloadFile = 0;
-  }
+  c.programBytes = {};
   ui.DownloadStatus.SetVisible(false);
   ui.DownloadProgress.SetVisible(false);
   ui.OpConfig.SetVisible(true);

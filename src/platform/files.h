@@ -20,9 +20,10 @@ class Files {
   virtual FileError OpenForRead(std::int16_t number, const std::string& path) = 0;
   // Raw bytes, every write appended at the end; created if missing, never truncated.
   virtual FileError OpenForAppend(std::int16_t number, const std::string& path) = 0;
-  // Raw bytes, written anew: created if missing, emptied if not. Only the kinds of files that
-  // can do it say so.
-  virtual FileError OpenForWrite(std::int16_t, const std::string&) {
+  // The whole file written anew, all or nothing: the bytes go to a new file beside it, which
+  // takes its place only once every byte is on the disk; on a failure the file stays as it was.
+  // Only the kinds of files that can do it say so.
+  virtual FileError Replace(const std::string&, std::string_view) {
     return std::string("Writing a file anew is not supported here");
   }
   virtual std::int64_t Length(std::int16_t number) = 0;

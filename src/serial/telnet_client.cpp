@@ -78,7 +78,15 @@ void TelnetClient::Negotiate(std::uint8_t verb, std::uint8_t option, std::string
 }
 
 void TelnetClient::Receive(std::string_view bytes, std::string& line, std::string& reply) {
+  // Every byte of a subnegotiation counts against its bound, an escaped 0xFF as much as any.
+  const auto keep = [this](char ch) {
+    if (sub_.size() < kMaxSubnegotiation)
+      sub_ += ch;
+    else
+      broken_ = true;
+  };
   for (const char ch : bytes) {
+    if (broken_) return;  // nothing after the break is the card's
     const auto byte = static_cast<std::uint8_t>(ch);
     switch (state_) {
       case State::Data:
@@ -111,18 +119,15 @@ void TelnetClient::Receive(std::string_view bytes, std::string& line, std::strin
         state_ = State::Data;
         break;
       case State::Sub:
-        if (byte == kIac) {
+        if (byte == kIac)
           state_ = State::SubCommand;
-        } else if (sub_.size() < kMaxSubnegotiation) {
-          sub_ += ch;
-        } else {
-          broken_ = true;
-        }
+        else
+          keep(ch);
         break;
       case State::SubCommand:
         // The server's answers to the line settings and its notifications change nothing here.
         if (byte == kIac) {
-          sub_ += ch;
+          keep(ch);
           state_ = State::Sub;
         } else {
           state_ = byte == kSe ? State::Data : State::Sub;

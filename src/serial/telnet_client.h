@@ -19,7 +19,8 @@ class TelnetClient {
   void Receive(std::string_view bytes, std::string& line, std::string& reply);
   // The serial line's bytes as they go to the server.
   static std::string Escape(std::string_view line);
-  // The server sent something no Telnet server would (an endless subnegotiation).
+  // The server sent something no Telnet server would (an endless subnegotiation); nothing it
+  // sends from there on is read.
   bool Broken() const { return broken_; }
 
  private:

@@ -33,12 +33,9 @@ void ExportCsv_Click(Console& c) {
   request.saving = true;
   const std::optional<ChosenFile> chosen = c.Dialog.ShowOpen(request);
   if (!chosen) return;
-  const std::string csv = TrendsCsv(c.trends);
-  const std::int16_t number = c.files.FreeFile();
-  FileError error = c.files.OpenForWrite(number, chosen->fileName);
-  if (!error) error = c.files.Write(number, csv);
-  c.files.Close(number);
-  if (error) c.messages.Warning("Cannot write " + chosen->fileName + ": " + *error);
+  // A failed export leaves the file it was to replace as it was.
+  if (const FileError error = c.files.Replace(chosen->fileName, TrendsCsv(c.trends)))
+    c.messages.Warning("Cannot write " + chosen->fileName + ": " + *error);
 }
 
 }  // namespace velmora

@@ -123,9 +123,8 @@ FileError FakeFiles::OpenForAppend(std::int16_t number, const std::string& path)
   return {};
 }
 
-FileError FakeFiles::OpenForWrite(std::int16_t number, const std::string& path) {
-  if (FileError error = OpenForAppend(number, path)) return error;
-  disk[path].bytes.clear();
+FileError FakeFiles::Replace(const std::string& path, std::string_view bytes) {
+  disk[path].bytes = bytes;
   return {};
 }
 

@@ -53,17 +53,12 @@ class DownloadTest : public ConnectedConsoleTest {
     ui.DownloadButton.UserClick();
     progress.clear();
   }
-  // Script, and "@lock" (the program file is held elsewhere), "@erase" (it is gone),
-  // "@pending ACTION" (ACTION runs as pending events the next time they are let run),
+  // Script, and "@pending ACTION" (ACTION runs as pending events the next time they are let run),
   // "@whilebox ACTION" (ACTION runs behind the next box).
   void Run(const std::string& script) {
     std::istringstream in(script);
     for (std::string line; std::getline(in, line);) {
-      if (line == "@lock")
-        fake.files.disk[kProgram].locked = true;
-      else if (line == "@erase")
-        fake.files.disk.erase(kProgram);
-      else if (line.rfind("@pending ", 0) == 0)
+      if (line.rfind("@pending ", 0) == 0)
         fake.pump.pendingEvents = [this, a = line.substr(9)] { Script(a); };
       else if (line.rfind("@whilebox ", 0) == 0)
         whileBox = line.substr(10);
@@ -153,19 +148,19 @@ TEST_F(DownloadTest, CardGetsTheFileExactlyInPacedBlocksThenFlashesForEightSecon
   std::string sends, blocks, flashing;
   for (int i = 0; i < 9; ++i) sends += "@send\n", blocks += i < 8 ? " #1000" : "";
   for (int v = 5; v < 100; v += 5) flashing += " " + std::to_string(v);
-  Check({{3000, kStopped, "^ reset #1000 #1000", "", kSending + " files 1 locked", "66.67"},
-         {1000, go, "^ reset stop #1000", "", kFlashing + " watchdog 400 files 1 locked"},
+  Check({{3000, kStopped, "^ reset #1000 #1000", "", kSending + " files 0 locked", "66.67"},
+         {1000, go, "^ reset stop #1000", "", kFlashing + " watchdog 400 files 0 locked"},
          {2500, go + "@send\n@send", "^ reset stop #1000 #1000 #500", "",
-          kFlashing + " watchdog 400 files 1 locked", "80 100 0"},
+          kFlashing + " watchdog 400 files 0 locked", "80 100 0"},
          {10500, go + sends, "^ reset stop #1000 #1000" + blocks + " #500", "",
-          kFlashing + " watchdog 400 files 1 locked", "19.05 29 38 48 57 67 76 86 95 100 0"},
+          kFlashing + " watchdog 400 files 0 locked", "19.05 29 38 48 57 67 76 86 95 100 0"},
          {3000, go + "@send\n@ms 7600", "^ reset stop #1000 #1000 #1000", "",
-          kFlashing + " watchdog 400 files 1 locked", "66.67 100 0" + flashing},
+          kFlashing + " watchdog 400 files 0 locked", "66.67 100 0" + flashing},
          {3000, go + "@send\n@ms 8000\n@send", "^ reset stop #1000 #1000 #1000 ^ reset", "", kEnded,
           "66.67 100 0" + flashing + " 100"},
          // What the card says during the transfer is shown only.
          {10500, go + go + "@send", "^ reset stop #1000 #1000 #1000", "",
-          kSending + " files 1 locked"}});
+          kSending + " files 0 locked"}});
 }
 
 TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
@@ -188,19 +183,7 @@ TEST_F(DownloadTest, EveryWayOutEndsTheDownloadOnceAndRestartsTheCard) {
          {3000, kReady + "@pending @click DownloadButton\n" + kStopped + "@send",
           "^ reset stop ^ reset", "", kEnded},
          {10500, go + "@pending @click DownloadButton\n@send", "^ reset stop #1000 #1000 ^ reset",
-          "", kEnded},
-         // The program file gone when the transfer starts.
-         {3000, kReady + "@erase\n" + kStopped, "^ reset stop ^ reset",
-          "The program file /p/prog.hex cannot be read: No such file or directory./Abort Download ",
-          kEnded},
-         {3000, kReady + "@erase\n@whilebox @click DownloadButton\n" + kStopped,
-          "^ reset stop ^ reset",
-          "The program file /p/prog.hex cannot be read: No such file or directory./Abort Download ",
-          kEnded},
-         {3000, kReady + "@lock\n" + kStopped, "^ reset stop ^ reset",
-          "The program file /p/prog.hex cannot be read: The process cannot access the file because "
-          "it is being used./Abort Download ",
-          kEnded}});
+          "", kEnded}});
 }
 
 TEST_F(DownloadTest, StartAsksForTheProgramFileAndARefusedFileChangesNothing) {

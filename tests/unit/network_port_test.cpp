@@ -68,34 +68,6 @@ TEST(Telnet, TheClientOffersBinaryAndTheComPortOptionAndAnswersEachRequestOnce) 
   }
 }
 
-TEST(Telnet, LineBytesPassBothWaysWith0xFFEscapedAndCommandsSplitAnywhere) {
-  EXPECT_EQ(TelnetClient::Escape(Bytes({'a', 255, 0, 255, 255, '\r', '\n'})),
-            Bytes({'a', 255, 255, 0, 255, 255, 255, 255, '\r', '\n'}));
-  // From the server: data around an option request, a subnegotiation (holding an escaped
-  // 0xFF) and an escaped 0xFF in the data, delivered whole and a byte at a time.
-  const std::string server = "op_" + Bytes({255, 251, 3}) + "st" +
-                             Bytes({255, 250, 44, 101, 255, 255, 0, 0, 0, 255, 240}) +
-                             Bytes({255, 255}) + "x\r\n";
-  const std::string expected = "op_st" + Bytes({255}) + "x\r\n";
-  for (const std::size_t chunk : {server.size(), std::size_t{1}, std::size_t{5}}) {
-    TelnetClient client;
-    std::string line, reply;
-    for (std::size_t at = 0; at < server.size(); at += chunk)
-      client.Receive(std::string_view(server).substr(at, chunk), line, reply);
-    EXPECT_EQ(line, expected) << "chunks of " << chunk;
-    EXPECT_EQ(reply, Bytes({255, 253, 3})) << "chunks of " << chunk;
-  }
-}
-
-TEST(Telnet, OutsideBinaryModeCrNulIsABareCrAndAnEndlessSubnegotiationIsBroken) {
-  TelnetClient client;
-  std::string line, reply;
-  client.Receive(Bytes({'a', '\r', 0, 'b', 0}) + Bytes({255, 250, 44}) + std::string(600, 'g'),
-                 line, reply);
-  EXPECT_EQ(line, Bytes({'a', '\r', 'b', 0}));
-  EXPECT_TRUE(client.Broken());
-}
-
 TEST(RemoteLine, WaitingDrainsAtTheLineRateAndIsNeverBelowWhatTheSocketHolds) {
   RemoteLineQueue q;
   const struct {

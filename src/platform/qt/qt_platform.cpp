@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSaveFile>
 
 #include "app/main_window.h"
 
@@ -57,8 +58,26 @@ FileError QtFiles::OpenForAppend(std::int16_t number, const std::string& path) {
   return Open(number, path, QIODevice::WriteOnly | QIODevice::Append);
 }
 
-FileError QtFiles::OpenForWrite(std::int16_t number, const std::string& path) {
-  return Open(number, path, QIODevice::WriteOnly | QIODevice::Truncate);
+FileError QtFiles::Replace(const std::string& path, std::string_view bytes) {
+  // A device or a pipe is written to as it is: renaming over it would put a plain file there.
+  const QString name = QString::fromStdString(path);
+  if (QFileInfo info(name); info.exists() && !info.isFile() && !info.isDir()) {
+    QFile device(name);
+    if (!device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        device.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()))
+      return device.errorString().toStdString();
+    return {};
+  }
+  QSaveFile file(name);
+  // A full disk shows only when the buffer is flushed: without this check commit() put an empty
+  // file in place of the old one and called it done.
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+          static_cast<qint64>(bytes.size()) ||
+      !file.flush() || !file.commit())
+    return file.errorString().toStdString();
+  return {};
 }
 
 std::int64_t QtFiles::Length(std::int16_t number) {
