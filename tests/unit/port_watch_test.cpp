@@ -15,7 +15,7 @@ using A = FakeSerialPort::Availability;
 // table also COM3=/tmp/card (absent at start-up).
 struct Rig : ConsoleOnFakes {
   explicit Rig(bool fixed = false) {
-    fake.port.SetPort(1, A::Free);
+    fake.port.SetPort(1, A::Free, "/dev/ttyUSB0");
     PortTable table{{1, "/dev/ttyUSB0"}};
     if (fixed) table[3] = "/tmp/card";
     UsePortTable(c, table, fixed);
@@ -24,18 +24,20 @@ struct Rig : ConsoleOnFakes {
     WatchPorts(c, watch);
   }
 
-  // "+path#id" plugs, "-path#id" pulls, "lose" loses the open port, "drain" runs deferred
-  // work (the box), "choose N" is the engineer's choice of entry N, "busy N" / "free N" set
-  // port N, "close" closes the window.
+  // "+path#id@place" plugs, "-path#id@place" pulls, "lose" loses the open port, "drain" runs
+  // deferred work (the box), "choose N" is the engineer's choice of entry N, "busy N" / "free N"
+  // set port N, "close" closes the window.
   void Run(const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ',');) {
-      const auto hash = step.find('#');
-      const std::string path = step.substr(1, hash == std::string::npos ? hash : hash - 1);
-      const std::string id = hash == std::string::npos ? "" : step.substr(hash + 1);
+      const std::string body = step.substr(1);
+      const auto hash = body.find('#'), at = body.find('@');
+      const DeviceInfo d{body.substr(0, std::min(hash, at)),
+                         hash == std::string::npos ? "" : body.substr(hash + 1, at - hash - 1),
+                         at == std::string::npos ? "" : body.substr(at + 1)};
       const auto arg = [&step] { return std::stoi(step.substr(step.find(' ') + 1)); };
-      if (step[0] == '+') watch.Plug(path, id);
-      if (step[0] == '-') watch.Pull(path, id);
+      if (step[0] == '+') watch.Plug(d);
+      if (step[0] == '-') watch.Pull(d);
       if (step == "lose" || step == "drain") Script(step == "lose" ? "@lose" : "@deferred");
       if (step.rfind("choose ", 0) == 0) ui.CommPortSelect.UserChoose(arg());
       if (step.rfind("busy ", 0) == 0) fake.port.SetPort(arg(), A::Busy);
@@ -73,14 +75,24 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
        "+/tmp/card,+/dev/ttyUSB1", "DISCONNECT COM1 COM3 "},
       {"the open port stays listed while its device is away", false, "choose 1,-/dev/ttyUSB0",
        "DISCONNECT COM1 "},
+      {"and names the device's new path when it returns under one", false,
+       "choose 1,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", "DISCONNECT COM1 "},
       {"and goes once another entry is chosen", false, "choose 1,-/dev/ttyUSB0,choose 0",
        "DISCONNECT "},
+      {"twins sharing a by-id name keep their own numbers, told apart by their places", false,
+       "+/dev/ttyUSB1#x@p2,-/dev/ttyUSB0#x@p1,-/dev/ttyUSB1#x@p2,+/dev/ttyUSB1#x@p2",
+       "DISCONNECT COM2 "},
+      {"a table's path taken by a device at another place is not its port", true,
+       "+/tmp/card@p1,-/tmp/card@p1,+/tmp/card@p2", "DISCONNECT COM1 "},
   };
   for (const auto& row : rows) {
     Rig rig(row.fixed);
     rig.Run(row.steps);
     EXPECT_EQ(rig.List(), row.list) << row.name;
     EXPECT_TRUE(rig.fake.messages.shown.empty()) << row.name;
+    // Each entry's tool tip names the device behind it now.
+    for (const auto& item : rig.ui.CommPortSelect.Items())
+      EXPECT_EQ(item.toolTip, item.data ? PortDevice(rig.c, item.data) : "") << row.name;
   }
 }
 
@@ -94,6 +106,8 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
       {"the same adapter under a new path", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", 1},
       {"back before the loss was handled", "-/dev/ttyUSB0,+/dev/ttyUSB0,drain,drain", 1},
       {"another device arrives", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB0#b", 0},
+      {"its twin of the same by-id name returns",
+       "+/dev/ttyUSB1#x@p2,drain,-/dev/ttyUSB0#x@p1,-/dev/ttyUSB1#x@p2,+/dev/ttyUSB1#x@p2", 0},
       {"the engineer chose DISCONNECT meanwhile", "drain,choose 0,-/dev/ttyUSB0,+/dev/ttyUSB0", 0},
       {"the engineer chose another port meanwhile", "drain,+/dev/ttyUSB1,choose 2,+/dev/ttyUSB0",
        2},
