@@ -5,8 +5,7 @@
 
 namespace velmora {
 
-DeviceEvents::DeviceEvents(const std::map<std::string, std::string>& paths)
-    : all_(paths.empty()) {
+DeviceEvents::DeviceEvents(const std::map<std::string, std::string>& paths) : all_(paths.empty()) {
   for (const auto& [path, node] : paths) {
     auto& nodes = nodes_[path];
     if (!node.empty()) nodes.insert(node);

@@ -25,8 +25,8 @@ int Likeness(const WatchedDevice& known, const DeviceInfo& d, bool arriving) {
   // Another place is another device, unless its by-id name is its own (an adapter with a
   // serial number plugged into another socket).
   if (id < 0 || (place < 0 && id <= 0)) return 0;
-  const int score = arriving ? 4 * (id > 0) + 2 * (place > 0) + path
-                             : 4 * path + 2 * (id > 0) + (place > 0);
+  const int score =
+      arriving ? 4 * (id > 0) + 2 * (place > 0) + path : 4 * path + 2 * (id > 0) + (place > 0);
   return score;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/device_events.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {
@@ -64,9 +65,6 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
        "DISCONNECT COM2 "},
       {"an absent device keeps its number; a newcomer takes the lowest free one", false,
        "+/dev/ttyUSB1,-/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB1", "DISCONNECT COM1 COM2 COM3 "},
-      {"an adapter back under a new path keeps its number by its by-id name", false,
-       "+/dev/ttyUSB1#a,-/dev/ttyUSB1#a,+/dev/ttyUSB2#b,+/dev/ttyUSB7#a",
-       "DISCONNECT COM1 COM2 COM3 "},
       {"eight numbers at most", false,
        "+/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB3,+/dev/ttyUSB4,+/dev/ttyUSB5,+/dev/ttyUSB6,"
        "+/dev/ttyUSB7,+/dev/ttyUSB8",
@@ -75,7 +73,7 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
        "+/tmp/card,+/dev/ttyUSB1", "DISCONNECT COM1 COM3 "},
       {"the open port stays listed while its device is away", false, "choose 1,-/dev/ttyUSB0",
        "DISCONNECT COM1 "},
-      {"and names the device's new path when it returns under one", false,
+      {"and keeps its number and names its new path when it returns under one", false,
        "choose 1,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", "DISCONNECT COM1 "},
       {"and goes once another entry is chosen", false, "choose 1,-/dev/ttyUSB0,choose 0",
        "DISCONNECT "},
@@ -128,6 +126,36 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
       EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), rig.s.PortListIndex) << row.name;
       EXPECT_EQ(rig.ui.CommPortSelect.ItemText(rig.s.PortListIndex), "COM1") << row.name;
     }
+  }
+}
+
+// udev's events, made up (no udev runs here): what each tells a watch of a table's by-id path,
+// and a watch of all serial devices. Adapters without serial numbers share the by-id name.
+TEST(DeviceEvents, NameTheWatchedPathAndGiveEachDeviceItsPlace) {
+  const std::string twins = "/dev/serial/by-id/usb-1a86_USB2.0-Serial-if00-port0",
+                    own = "/dev/serial/by-id/usb-FTDI_FT232R_A10K-if00-port0",
+                    at = "/dev/serial/by-path/";
+  DeviceEvents table({{twins, "/dev/ttyUSB0"}}), all;
+  const std::tuple<DeviceEvent, std::string, std::string> rows[] = {
+      {{false, "/dev/ttyUSB0", {twins, at + "p1"}, "p1", false},
+       "-" + twins + " @" + at + "p1",
+       "-/dev/ttyUSB0 @" + at + "p1"},
+      {{true, "/dev/ttyUSB1", {twins, at + "p2"}, "p2", false},
+       "+" + twins + " @" + at + "p2",
+       "+/dev/ttyUSB1 @" + at + "p2"},
+      // A removal that names no links: the node it came with still names the path.
+      {{false, "/dev/ttyUSB1", {}, "p2", false}, "-" + twins + " @p2", "-/dev/ttyUSB1 @p2"},
+      {{true, "/dev/ttyUSB2", {own}, "p3", true}, "", "+/dev/ttyUSB2 #" + own + " @p3"},
+  };
+  const auto seen = [](const std::vector<DeviceReport>& reports) {
+    std::string text;
+    for (const auto& [appeared, d] : reports)
+      text += (appeared ? "+" : "-") + d.path + (d.id.empty() ? "" : " #" + d.id) + " @" + d.place;
+    return text;
+  };
+  for (const auto& [event, forTable, forAll] : rows) {
+    EXPECT_EQ(seen(table.Take(event)), forTable) << forAll;
+    EXPECT_EQ(seen(all.Take(event)), forAll);
   }
 }
 

@@ -1,11 +1,13 @@
 // The Qt device watch on real folders: a pseudo-terminal's link two folders deep whose folders
 // are made, removed and made again as udev does for an adapter's by-id link; and, without udev,
 // a folder of device nodes where a device is replugged under its old name.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
@@ -64,6 +66,31 @@ TEST(QtDeviceWatch, FollowsALinkWhoseFoldersComeAndGo) {
     QDir().rmdir(QString::fromStdString(serial));
     seen.Expect("the link and its folders go", {"-" + link});
   }
+}
+
+TEST(QtDeviceWatch, WithoutUdevSeesDevicesPluggedDuringStartUpAndAQuickReplug) {
+  QTemporaryDir dir;
+  const std::string dev = dir.path().toStdString(), one = dev + "/ttyUSB0", two = dev + "/ttyUSB1";
+  const auto plug = [](const std::string& path) { std::ofstream(path) << ""; };
+  plug(one);
+  plug(two);
+  const auto list = [&] {
+    std::vector<std::string> devices;
+    for (const auto& path : {one, two})
+      if (QFileInfo::exists(QString::fromStdString(path))) devices.push_back(path);
+    return devices;
+  };
+  QtDeviceWatch watch(nullptr, {dev, list, false});
+  Seen seen(watch);
+  watch.Watch({}, {one});  // the scan found ttyUSB0; ttyUSB1 came before the watch began
+  EXPECT_EQ(watch.How(), "folders");
+  seen.Expect("a device plugged while the console started", {"+" + two});
+  // Held open, the old node keeps its inode number from the new one.
+  const int held = ::open(one.c_str(), O_RDONLY);
+  ::unlink(one.c_str());
+  plug(one);
+  ::close(held);
+  seen.Expect("a device pulled and plugged back under its name", {"-" + one, "+" + one});
 }
 
 }  // namespace

@@ -186,8 +186,11 @@ void QtDeviceWatch::OnUdev() {
     const char* value = udev_device_get_property_value(device, key);
     return std::string(value ? value : "");
   };
-  DeviceEvent event{std::string(action ? action : "") == "add", node ? node : "", {},
-                    property("ID_PATH"), !property("ID_SERIAL_SHORT").empty()};
+  DeviceEvent event{std::string(action ? action : "") == "add",
+                    node ? node : "",
+                    {},
+                    property("ID_PATH"),
+                    !property("ID_SERIAL_SHORT").empty()};
   udev_list_entry* link = nullptr;
   udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(device)) {
     event.links.push_back(udev_list_entry_get_name(link));
