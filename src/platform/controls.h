@@ -254,6 +254,13 @@ class ComboBox : public Control {
     if (moved) Notify(Prop::ListIndex);
   }
 
+  void SetItemToolTip(int at, std::string toolTip) {
+    if (at < 0 || at >= ListCount() || items_[static_cast<std::size_t>(at)].toolTip == toolTip)
+      return;
+    items_[static_cast<std::size_t>(at)].toolTip = std::move(toolTip);
+    Notify(Prop::Items);
+  }
+
   std::int16_t ListIndex() const { return listIndex_; }
   // Setting the index from code runs the click handler when the index changes; an index
   // outside the list is refused.

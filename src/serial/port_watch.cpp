@@ -10,16 +10,34 @@
 namespace velmora {
 namespace {
 
-// A USB adapter is known by its by-id name wherever it turns up; anything else by its path.
-bool SameDevice(const WatchedDevice& known, const DeviceInfo& d) {
-  if (!known.id.empty() && !d.id.empty()) return known.id == d.id;
-  return known.path == d.path;
+// How surely `known` is the device `d` that arrives or leaves: 0 not at all, higher the surer.
+// An adapter is known by its by-id name wherever it turns up, and by where it is plugged in
+// when its name is shared (adapters without serial numbers); a device leaving is surest known
+// by its node, which no two devices present hold at once.
+int Likeness(const WatchedDevice& known, const DeviceInfo& d, bool arriving) {
+  const auto same = [](const std::string& a, const std::string& b) {
+    return a.empty() || b.empty() ? 0 : a == b ? 1 : -1;
+  };
+  const int id = same(known.id, d.id), place = same(known.place, d.place);
+  const int path = known.path == d.path ? 1 : 0;
+  // Two devices present at once are two devices, whatever their names.
+  if (arriving ? known.present && !path : !known.present) return 0;
+  // Another place is another device, unless its by-id name is its own (an adapter with a
+  // serial number plugged into another socket).
+  if (id < 0 || (place < 0 && id <= 0)) return 0;
+  const int score =
+      arriving ? 4 * (id > 0) + 2 * (place > 0) + path : 4 * path + 2 * (id > 0) + (place > 0);
+  return score;
 }
 
-int NumberOf(const Console& c, const DeviceInfo& d) {
-  for (const auto& [port, known] : c.portWatch.devices)
-    if (SameDevice(known, d)) return port;
-  return 0;
+int NumberOf(const Console& c, const DeviceInfo& d, bool arriving) {
+  int port = 0, best = 0;
+  for (const auto& [n, known] : c.portWatch.devices)
+    if (const int likeness = Likeness(known, d, arriving); likeness > best) {
+      port = n;
+      best = likeness;
+    }
+  return port;
 }
 
 int EntryOf(const ComboBox& list, int port) {
@@ -46,6 +64,8 @@ void FollowDevices(Console& c) {
     if (s.PortListIndex > i) --s.PortListIndex;
   }
   for (const auto& [port, known] : devices) {
+    // An entry names its device where it is now.
+    if (const int entry = EntryOf(list, port)) list.SetItemToolTip(entry, known.path);
     if (!known.present || EntryOf(list, port)) continue;
     int at = 1;
     while (at < list.ListCount() && list.ItemData(at) < port) ++at;
@@ -83,7 +103,7 @@ void Reconnect(Console& c) {
 void UsePortTable(Console& c, const PortTable& table, bool fixedNumbers) {
   auto& w = c.portWatch;
   w.devices.clear();
-  for (const auto& [port, path] : table) w.devices[port] = {path, {}, false, 0};
+  for (const auto& [port, path] : table) w.devices[port].path = path;
   w.fixedNumbers = fixedNumbers;
 }
 
@@ -94,11 +114,15 @@ void WatchPorts(Console& c, DeviceWatch& watch) {
   w.watch = &watch;
   watch.onAppeared = [&c](const DeviceInfo& d) { DeviceAppeared(c, d); };
   watch.onDisappeared = [&c](const DeviceInfo& d) { DeviceDisappeared(c, d); };
-  std::vector<std::string> paths;
-  if (w.fixedNumbers)
-    for (const auto& [port, known] : w.devices)
-      if (!IsNetworkEntry(known.path)) paths.push_back(known.path);
-  watch.Watch(paths);
+  // By default the table is what the system reported: a device of it that the scan could not
+  // open stays unlisted, as the scan left it; only what differs from the table is news.
+  std::vector<std::string> paths, present;
+  for (const auto& [port, known] : w.devices) {
+    if (IsNetworkEntry(known.path)) continue;
+    if (w.fixedNumbers) paths.push_back(known.path);
+    if (known.present || !w.fixedNumbers) present.push_back(known.path);
+  }
+  watch.Watch(paths, present);
 }
 
 std::string PortDevice(const Console& c, int port) {
@@ -109,7 +133,7 @@ std::string PortDevice(const Console& c, int port) {
 void DeviceAppeared(Console& c, const DeviceInfo& d) {
   if (c.unloaded) return;
   auto& w = c.portWatch;
-  int port = NumberOf(c, d);
+  int port = NumberOf(c, d, true);
   if (port == 0) {
     if (w.fixedNumbers) return;
     // The lowest number no device of this run holds; with all eight held it is not listed.
@@ -120,6 +144,7 @@ void DeviceAppeared(Console& c, const DeviceInfo& d) {
   auto& known = w.devices[port];
   known.path = d.path;
   if (!d.id.empty()) known.id = d.id;
+  if (!d.place.empty()) known.place = d.place;
   known.present = true;
   ++known.arrivals;
   FollowDevices(c);
@@ -128,10 +153,12 @@ void DeviceAppeared(Console& c, const DeviceInfo& d) {
 
 void DeviceDisappeared(Console& c, const DeviceInfo& d) {
   if (c.unloaded) return;
-  const int port = NumberOf(c, d);
+  const int port = NumberOf(c, d, false);
   if (port == 0) return;
   auto& known = c.portWatch.devices[port];
-  if (known.id.empty()) known.id = d.id;  // so that it is known by it when it returns
+  // So that it is known by them when it returns.
+  if (known.id.empty()) known.id = d.id;
+  if (known.place.empty()) known.place = d.place;
   known.present = false;
   FollowDevices(c);
 }

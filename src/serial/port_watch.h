@@ -15,6 +15,7 @@ class Console;
 struct WatchedDevice {
   std::string path;
   std::string id;
+  std::string place;
   bool present = false;
   unsigned arrivals = 0;  // how often it appeared while the console ran
 };

@@ -170,9 +170,9 @@ class ManualClock : public Clock {
 // Devices the test plugs and pulls.
 class FakeDeviceWatch : public DeviceWatch {
  public:
-  void Watch(const std::vector<std::string>&) override {}
-  void Plug(const std::string& path, const std::string& id = {}) { onAppeared({path, id}); }
-  void Pull(const std::string& path, const std::string& id) { onDisappeared({path, id}); }
+  void Watch(const std::vector<std::string>&, const std::vector<std::string>&) override {}
+  void Plug(const DeviceInfo& d) { onAppeared(d); }
+  void Pull(const DeviceInfo& d) { onDisappeared(d); }
 };
 
 // A valid Intel HEX program of exactly `length` characters (39 or more; shorter gives the end

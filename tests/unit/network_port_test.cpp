@@ -154,7 +154,7 @@ TEST(NetworkPortOpening, ALostServerIsAskedUntilItAnswersAndThenReopenedQuietly)
             std::vector<std::string>{"The connection was lost.\n\nThe console will reconnect to "
                                      "COM2 by itself when its server accepts again."});
   EXPECT_EQ(rig.watch.probing, "tcp://cabinet-7:4001");
-  rig.watch.Plug("tcp://cabinet-7:4001");  // the server answers
+  rig.watch.Plug({"tcp://cabinet-7:4001", {}, {}});  // the server answers
   EXPECT_TRUE(rig.network.IsOpen());
   EXPECT_EQ(list.ListIndex(), 2);
   EXPECT_EQ(rig.watch.probing, "");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/device_events.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {
@@ -15,7 +16,7 @@ using A = FakeSerialPort::Availability;
 // table also COM3=/tmp/card (absent at start-up).
 struct Rig : ConsoleOnFakes {
   explicit Rig(bool fixed = false) {
-    fake.port.SetPort(1, A::Free);
+    fake.port.SetPort(1, A::Free, "/dev/ttyUSB0");
     PortTable table{{1, "/dev/ttyUSB0"}};
     if (fixed) table[3] = "/tmp/card";
     UsePortTable(c, table, fixed);
@@ -24,18 +25,20 @@ struct Rig : ConsoleOnFakes {
     WatchPorts(c, watch);
   }
 
-  // "+path#id" plugs, "-path#id" pulls, "lose" loses the open port, "drain" runs deferred
-  // work (the box), "choose N" is the engineer's choice of entry N, "busy N" / "free N" set
-  // port N, "close" closes the window.
+  // "+path#id@place" plugs, "-path#id@place" pulls, "lose" loses the open port, "drain" runs
+  // deferred work (the box), "choose N" is the engineer's choice of entry N, "busy N" / "free N"
+  // set port N, "close" closes the window.
   void Run(const std::string& steps) {
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, ',');) {
-      const auto hash = step.find('#');
-      const std::string path = step.substr(1, hash == std::string::npos ? hash : hash - 1);
-      const std::string id = hash == std::string::npos ? "" : step.substr(hash + 1);
+      const std::string body = step.substr(1);
+      const auto hash = body.find('#'), at = body.find('@');
+      const DeviceInfo d{body.substr(0, std::min(hash, at)),
+                         hash == std::string::npos ? "" : body.substr(hash + 1, at - hash - 1),
+                         at == std::string::npos ? "" : body.substr(at + 1)};
       const auto arg = [&step] { return std::stoi(step.substr(step.find(' ') + 1)); };
-      if (step[0] == '+') watch.Plug(path, id);
-      if (step[0] == '-') watch.Pull(path, id);
+      if (step[0] == '+') watch.Plug(d);
+      if (step[0] == '-') watch.Pull(d);
       if (step == "lose" || step == "drain") Script(step == "lose" ? "@lose" : "@deferred");
       if (step.rfind("choose ", 0) == 0) ui.CommPortSelect.UserChoose(arg());
       if (step.rfind("busy ", 0) == 0) fake.port.SetPort(arg(), A::Busy);
@@ -62,9 +65,6 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
        "DISCONNECT COM2 "},
       {"an absent device keeps its number; a newcomer takes the lowest free one", false,
        "+/dev/ttyUSB1,-/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB1", "DISCONNECT COM1 COM2 COM3 "},
-      {"an adapter back under a new path keeps its number by its by-id name", false,
-       "+/dev/ttyUSB1#a,-/dev/ttyUSB1#a,+/dev/ttyUSB2#b,+/dev/ttyUSB7#a",
-       "DISCONNECT COM1 COM2 COM3 "},
       {"eight numbers at most", false,
        "+/dev/ttyUSB1,+/dev/ttyUSB2,+/dev/ttyUSB3,+/dev/ttyUSB4,+/dev/ttyUSB5,+/dev/ttyUSB6,"
        "+/dev/ttyUSB7,+/dev/ttyUSB8",
@@ -73,14 +73,24 @@ TEST(PortWatch, ListFollowsDevicesAndNumbersStayWithThem) {
        "+/tmp/card,+/dev/ttyUSB1", "DISCONNECT COM1 COM3 "},
       {"the open port stays listed while its device is away", false, "choose 1,-/dev/ttyUSB0",
        "DISCONNECT COM1 "},
+      {"and keeps its number and names its new path when it returns under one", false,
+       "choose 1,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", "DISCONNECT COM1 "},
       {"and goes once another entry is chosen", false, "choose 1,-/dev/ttyUSB0,choose 0",
        "DISCONNECT "},
+      {"twins sharing a by-id name keep their own numbers, told apart by their places", false,
+       "+/dev/ttyUSB1#x@p2,-/dev/ttyUSB0#x@p1,-/dev/ttyUSB1#x@p2,+/dev/ttyUSB1#x@p2",
+       "DISCONNECT COM2 "},
+      {"a table's path taken by a device at another place is not its port", true,
+       "+/tmp/card@p1,-/tmp/card@p1,+/tmp/card@p2", "DISCONNECT COM1 "},
   };
   for (const auto& row : rows) {
     Rig rig(row.fixed);
     rig.Run(row.steps);
     EXPECT_EQ(rig.List(), row.list) << row.name;
     EXPECT_TRUE(rig.fake.messages.shown.empty()) << row.name;
+    // Each entry's tool tip names the device behind it now.
+    for (const auto& item : rig.ui.CommPortSelect.Items())
+      EXPECT_EQ(item.toolTip, item.data ? PortDevice(rig.c, item.data) : "") << row.name;
   }
 }
 
@@ -94,6 +104,8 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
       {"the same adapter under a new path", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB3#a", 1},
       {"back before the loss was handled", "-/dev/ttyUSB0,+/dev/ttyUSB0,drain,drain", 1},
       {"another device arrives", "drain,-/dev/ttyUSB0#a,+/dev/ttyUSB0#b", 0},
+      {"its twin of the same by-id name returns",
+       "+/dev/ttyUSB1#x@p2,drain,-/dev/ttyUSB0#x@p1,-/dev/ttyUSB1#x@p2,+/dev/ttyUSB1#x@p2", 0},
       {"the engineer chose DISCONNECT meanwhile", "drain,choose 0,-/dev/ttyUSB0,+/dev/ttyUSB0", 0},
       {"the engineer chose another port meanwhile", "drain,+/dev/ttyUSB1,choose 2,+/dev/ttyUSB0",
        2},
@@ -114,6 +126,36 @@ TEST(PortWatch, LostPortReopensWhenItsOwnDeviceReturnsWhileOnDisconnect) {
       EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), rig.s.PortListIndex) << row.name;
       EXPECT_EQ(rig.ui.CommPortSelect.ItemText(rig.s.PortListIndex), "COM1") << row.name;
     }
+  }
+}
+
+// udev's events, made up (no udev runs here): what each tells a watch of a table's by-id path,
+// and a watch of all serial devices. Adapters without serial numbers share the by-id name.
+TEST(DeviceEvents, NameTheWatchedPathAndGiveEachDeviceItsPlace) {
+  const std::string twins = "/dev/serial/by-id/usb-1a86_USB2.0-Serial-if00-port0",
+                    own = "/dev/serial/by-id/usb-FTDI_FT232R_A10K-if00-port0",
+                    at = "/dev/serial/by-path/";
+  DeviceEvents table({{twins, "/dev/ttyUSB0"}}), all;
+  const std::tuple<DeviceEvent, std::string, std::string> rows[] = {
+      {{false, "/dev/ttyUSB0", {twins, at + "p1"}, "p1", false},
+       "-" + twins + " @" + at + "p1",
+       "-/dev/ttyUSB0 @" + at + "p1"},
+      {{true, "/dev/ttyUSB1", {twins, at + "p2"}, "p2", false},
+       "+" + twins + " @" + at + "p2",
+       "+/dev/ttyUSB1 @" + at + "p2"},
+      // A removal that names no links: the node it came with still names the path.
+      {{false, "/dev/ttyUSB1", {}, "p2", false}, "-" + twins + " @p2", "-/dev/ttyUSB1 @p2"},
+      {{true, "/dev/ttyUSB2", {own}, "p3", true}, "", "+/dev/ttyUSB2 #" + own + " @p3"},
+  };
+  const auto seen = [](const std::vector<DeviceReport>& reports) {
+    std::string text;
+    for (const auto& [appeared, d] : reports)
+      text += (appeared ? "+" : "-") + d.path + (d.id.empty() ? "" : " #" + d.id) + " @" + d.place;
+    return text;
+  };
+  for (const auto& [event, forTable, forAll] : rows) {
+    EXPECT_EQ(seen(table.Take(event)), forTable) << forAll;
+    EXPECT_EQ(seen(all.Take(event)), forAll);
   }
 }
 

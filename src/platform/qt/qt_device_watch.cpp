@@ -7,19 +7,38 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <algorithm>
+#include <filesystem>
+#include <utility>
 
 #include "platform/qt/qt_serial_port.h"
 
 namespace velmora {
 namespace {
 
-// The nearest folder on the way to path that exists: a /dev/serial/by-id/ folder appears
-// only with the first adapter.
-QString ExistingFolder(const QString& path) {
-  QDir dir = QFileInfo(path).dir();
-  while (!dir.exists() && !dir.isRoot())
-    if (!dir.cdUp()) break;
-  return dir.absolutePath();
+// The nearest folder on the way to path that exists, found by cutting the path as text: a
+// /dev/serial/by-id/ folder exists only while an adapter is plugged in, and a folder that is
+// gone cannot be left by going up from it.
+QString ExistingFolder(const std::string& path) {
+  std::string folder = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+  do {
+    folder.resize(std::max<std::size_t>(folder.find_last_of('/'), 1));
+  } while (folder != "/" && !QFileInfo(QString::fromStdString(folder)).isDir());
+  return QString::fromStdString(folder);
+}
+
+// Where a chain of links ends, followed as text: also while its end does not exist (a link
+// left by a pseudo-terminal that was closed and may be opened again).
+std::string LinkEnd(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path at = fs::absolute(path, ec);
+  for (int hops = 0; hops < 40 && fs::is_symlink(at, ec); ++hops) {
+    const fs::path to = fs::read_symlink(at, ec);
+    if (ec) break;
+    at = (to.is_absolute() ? to : at.parent_path() / to).lexically_normal();
+  }
+  return at.string();
 }
 
 }  // namespace
@@ -27,19 +46,32 @@ QString ExistingFolder(const QString& path) {
 QtDeviceWatch::Target QtDeviceWatch::TargetOf(const std::string& path) {
   struct stat node {};
   if (::stat(path.c_str(), &node) != 0) return {};
-  return {QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString(),
+  return {QFileInfo(QString::fromStdString(path)).canonicalFilePath().toStdString(), node.st_ino,
           std::int64_t{node.st_ctim.tv_sec} * 1'000'000'000 + node.st_ctim.tv_nsec};
 }
 
-QtDeviceWatch::QtDeviceWatch(QObject* parent) : QObject(parent) {
+QtDeviceWatch::Target QtDeviceWatch::Baseline(const std::string& path, bool present) {
+  if (!present) return {};
+  const Target now = TargetOf(path);
+  return now.empty() ? Target{path} : now;
+}
+
+QtDeviceWatch::QtDeviceWatch(QObject* parent, SystemDevices system)
+    : QObject(parent), system_(std::move(system)) {
+  if (!system_.list)
+    system_.list = [] {
+      std::vector<std::string> devices;
+      for (const auto& port : SystemSerialPorts()) devices.push_back(port.device);
+      return devices;
+    };
   probe_.onAnswered = [this](const std::string& address) {
-    if (onAppeared) onAppeared({address, {}});
+    if (onAppeared) onAppeared({address, {}, {}});
   };
   rescan_.setInterval(1000);
   connect(&folders_, &QFileSystemWatcher::directoryChanged, this, [this] {
     if (paths_.empty()) return Rescan();
     WatchFolders();
-    CheckPaths();
+    CheckPaths(false);
   });
 }
 
@@ -49,65 +81,82 @@ QtDeviceWatch::~QtDeviceWatch() {
   if (udev_) udev_unref(udev_);
 }
 
-void QtDeviceWatch::Watch(const std::vector<std::string>& paths) {
-  paths_ = paths;
-  if (!paths_.empty()) {
-    for (const auto& path : paths_) targets_[path] = TargetOf(path);
-    WatchFolders();
-    if (!folders_.directories().isEmpty()) {
+void QtDeviceWatch::Watch(const std::vector<std::string>& paths,
+                          const std::vector<std::string>& present) {
+  const auto listed = [&present](const std::string& path) {
+    return std::find(present.begin(), present.end(), path) != present.end();
+  };
+  // Where udev runs, a device under /dev is followed through it: its by-id and by-path links
+  // are udev's own, made and removed with their folders around the node.
+  const bool underDev = std::any_of(paths.begin(), paths.end(),
+                                    [](const std::string& p) { return p.starts_with("/dev/"); });
+  const bool udev = system_.udev && (paths.empty() || underDev) && StartUdev();
+  if (paths.empty()) {
+    for (const auto& path : present) devices_[path] = Baseline(path, true);
+    // What came or went while the console started is told once its window's loop runs.
+    QTimer::singleShot(0, this, [this] { Rescan(); });
+    if (udev) {
+      events_.emplace();
+      how_ = "udev";
+    } else if (folders_.addPath(QString::fromStdString(system_.folder))) {
       how_ = "folders";
-      return;
+    } else {
+      how_ = "rescan";
+      connect(&rescan_, &QTimer::timeout, this, [this] { Rescan(); });
+      rescan_.start();
     }
-    how_ = "rescan";
-    connect(&rescan_, &QTimer::timeout, this, [this] { CheckPaths(); });
-    rescan_.start();
     return;
   }
-  if (StartUdev()) {
-    how_ = "udev";
-    return;
+  std::map<std::string, std::string> followed;
+  for (const auto& path : paths) {
+    const bool viaUdev = udev && path.starts_with("/dev/");
+    paths_[path] = {Baseline(path, listed(path)), viaUdev};
+    if (viaUdev) followed[path] = TargetOf(path).node;
   }
-  // Without udev the kernel still makes and removes the nodes in /dev. Asking the system for
-  // its serial ports costs about 20 ms, so only a change of /dev's tty names asks.
-  for (const auto& port : SystemSerialPorts()) system_[port.device] = {port.device, {}};
-  ttyNames_ = TtyNames();
-  if (folders_.addPath("/dev")) {
-    how_ = "folders";
-    return;
-  }
+  if (!followed.empty()) events_.emplace(followed);
+  QTimer::singleShot(0, this, [this] { CheckPaths(true); });
+  WatchFolders();
+  const bool watched = !folders_.directories().isEmpty();
+  how_ = followed.empty() ? "folders" : watched ? "udev and folders" : "udev";
+  if (watched || followed.size() == paths_.size()) return;
   how_ = "rescan";
-  connect(&rescan_, &QTimer::timeout, this, [this] { Rescan(); });
+  connect(&rescan_, &QTimer::timeout, this, [this] { CheckPaths(false); });
   rescan_.start();
 }
 
 // The folders of the paths, and of what they lead to (a link's pseudo-terminal may go away
-// while the link stays).
+// while the link stays). A folder made or removed while the watch moves is seen by looking
+// again until nothing changes.
 void QtDeviceWatch::WatchFolders() {
-  QStringList wanted;
-  for (const auto& [path, target] : targets_) {
-    wanted << ExistingFolder(QString::fromStdString(path));
-    if (!target.empty()) wanted << ExistingFolder(QString::fromStdString(target.node));
+  for (int round = 0; round < 8; ++round) {
+    QStringList wanted;
+    for (const auto& [path, watched] : paths_) {
+      if (watched.udev) continue;
+      wanted << ExistingFolder(path);
+      if (const std::string end = LinkEnd(path); end != path) wanted << ExistingFolder(end);
+    }
+    wanted.removeDuplicates();
+    QStringList stale, fresh;
+    for (const QString& folder : folders_.directories())
+      if (!wanted.contains(folder)) stale << folder;
+    for (const QString& folder : wanted)
+      if (!folders_.directories().contains(folder)) fresh << folder;
+    if (stale.isEmpty() && fresh.isEmpty()) return;
+    if (!stale.isEmpty()) folders_.removePaths(stale);
+    if (!fresh.isEmpty()) folders_.addPaths(fresh);
   }
-  wanted.removeDuplicates();
-  QStringList stale;
-  for (const QString& folder : folders_.directories())
-    if (!wanted.contains(folder)) stale << folder;
-  if (!stale.isEmpty()) folders_.removePaths(stale);
-  QStringList fresh;
-  for (const QString& folder : wanted)
-    if (!folders_.directories().contains(folder)) fresh << folder;
-  if (!fresh.isEmpty()) folders_.addPaths(fresh);
 }
 
 // A path that now leads elsewhere (a simulated card replugged on a new pseudo-terminal) is
-// a device that went and came back.
-void QtDeviceWatch::CheckPaths() {
-  for (auto& [path, target] : targets_) {
+// a device that went and came back. Paths udev follows are looked at only once, at the start.
+void QtDeviceWatch::CheckPaths(bool all) {
+  for (auto& [path, watched] : paths_) {
+    if (watched.udev && !all) continue;
     const Target now = TargetOf(path);
-    if (now == target) continue;
-    const Target was = std::exchange(target, now);
-    if (!was.empty() && onDisappeared) onDisappeared({path, {}});
-    if (!now.empty() && onAppeared) onAppeared({path, {}});
+    if (now == watched.target) continue;
+    const Target was = std::exchange(watched.target, now);
+    if (!was.empty() && onDisappeared) onDisappeared({path, {}, {}});
+    if (!now.empty() && onAppeared) onAppeared({path, {}, {}});
   }
 }
 
@@ -133,34 +182,54 @@ void QtDeviceWatch::OnUdev() {
   const char* syspath = udev_device_get_syspath(device);
   // Virtual consoles and pseudo-terminals are no serial ports.
   const bool port = node && syspath && std::string(syspath).find("/virtual/") == std::string::npos;
-  DeviceInfo info{node ? node : "", {}};
+  const auto property = [device](const char* key) {
+    const char* value = udev_device_get_property_value(device, key);
+    return std::string(value ? value : "");
+  };
+  DeviceEvent event{std::string(action ? action : "") == "add",
+                    node ? node : "",
+                    {},
+                    property("ID_PATH"),
+                    !property("ID_SERIAL_SHORT").empty()};
   udev_list_entry* link = nullptr;
   udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(device)) {
-    const std::string name = udev_list_entry_get_name(link);
-    if (name.starts_with("/dev/serial/by-id/")) info.id = name;
+    event.links.push_back(udev_list_entry_get_name(link));
   }
-  const std::string what = action ? action : "";
+  const bool change = action && (event.added || std::string(action) == "remove");
   udev_device_unref(device);
-  if (!port) return;
-  if (what == "add" && onAppeared) onAppeared(info);
-  if (what == "remove" && onDisappeared) onDisappeared(info);
+  if (!port || !change || !events_) return;
+  for (const auto& [appeared, info] : events_->Take(event)) {
+    const auto& report = appeared ? onAppeared : onDisappeared;
+    if (report) report(info);
+  }
 }
 
-QStringList QtDeviceWatch::TtyNames() {
-  return QDir("/dev").entryList({"tty*"}, QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+std::map<std::string, QtDeviceWatch::Target> QtDeviceWatch::Ttys() const {
+  std::map<std::string, Target> ttys;
+  const QString folder = QString::fromStdString(system_.folder);
+  for (const QString& name :
+       QDir(folder).entryList({"tty*"}, QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+    ttys[name.toStdString()] = TargetOf((folder + "/" + name).toStdString());
+  return ttys;
 }
 
+// Asking the system for its serial ports costs about 20 ms, so only a change among the tty
+// nodes asks: a name made or removed, or a node replaced under its old name.
 void QtDeviceWatch::Rescan() {
-  QStringList names = TtyNames();
-  if (names == ttyNames_) return;
-  ttyNames_ = std::move(names);
-  std::map<std::string, DeviceInfo> now;
-  for (const auto& port : SystemSerialPorts()) now[port.device] = {port.device, {}};
-  for (const auto& [path, info] : system_)
-    if (!now.count(path) && onDisappeared) onDisappeared(info);
-  for (const auto& [path, info] : now)
-    if (!system_.count(path) && onAppeared) onAppeared(info);
-  system_ = std::move(now);
+  auto ttys = Ttys();
+  if (ttys == ttys_) return;
+  ttys_ = std::move(ttys);
+  std::map<std::string, Target> now;
+  for (const auto& path : system_.list()) now[path] = TargetOf(path);
+  for (const auto& [path, target] : devices_) {
+    const auto it = now.find(path);
+    if ((it == now.end() || it->second != target) && onDisappeared) onDisappeared({path, {}, {}});
+  }
+  for (const auto& [path, target] : now) {
+    const auto it = devices_.find(path);
+    if ((it == devices_.end() || it->second != target) && onAppeared) onAppeared({path, {}, {}});
+  }
+  devices_ = std::move(now);
 }
 
 }  // namespace velmora
