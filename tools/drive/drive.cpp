@@ -111,10 +111,18 @@ void Child::KillAll() {
   for (const pid_t pid : Children()) ::kill(-pid, SIGKILL);
 }
 
-Console::Console(const std::string& program, const std::string& ports, int errors)
-    : child_({program},
-             {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
-             {.errors = errors}) {
+Console::Console(const std::string& program, const std::string& ports, int errors,
+                 const std::vector<std::string>& options)
+    : child_(
+          [&] {
+            std::vector<std::string> argv{program};
+            argv.insert(argv.end(), options.begin(), options.end());
+            return argv;
+          }(),
+          // The settings file of whoever runs this stays out of it.
+          {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen",
+           "XDG_CONFIG_HOME=/nonexistent"},
+          {.errors = errors}) {
   // The driver answers once the window is up.
   if (Ask("get GUI_Main visible", 30s).rfind("ok", 0) != 0)
     throw std::runtime_error("the console did not start");

@@ -51,10 +51,12 @@ class Child {
   std::string buffer_;
 };
 
-// The console offscreen on this port table; the constructor returns once its window is shown.
+// The console offscreen on this port table (VELMORA_PORTS) and these options; the constructor
+// returns once its window is shown.
 class Console {
  public:
-  Console(const std::string& program, const std::string& ports, int errors = 2);
+  Console(const std::string& program, const std::string& ports, int errors = 2,
+          const std::vector<std::string>& options = {});
   ~Console();
 
   // One command, its answer ("ok ..." or "error ...").
