@@ -12,7 +12,7 @@ namespace {
 using Console = CardAndConsole;
 
 // Options are read before any window: no display is needed to learn what the program takes.
-TEST(Options, HelpAndVersionNeedNoDisplayAndABadOptionIsOneLineAndStatusTwo) {
+TEST(CommandLine, HelpAndVersionNeedNoDisplayAndABadOptionIsOneLineAndStatusTwo) {
   Workspace ws;
   const struct {
     const char* options;
