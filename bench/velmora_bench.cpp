@@ -204,7 +204,7 @@ class Console : public drive::Console {
 
  private:
   Console(const Paths& paths, const std::string& ports, int log, const drive::Place& place)
-      : drive::Console(paths.console, ports, log, place.wrapper) {
+      : drive::Console(paths.console, ports, log, {}, place.wrapper) {
     ::close(log);
   }
 };

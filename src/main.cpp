@@ -1,6 +1,7 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -8,15 +9,20 @@
 #include "app/console.h"
 #include "app/lifecycle.h"
 #include "platform/qt/automation.h"
+#include "platform/qt/command_line.h"
 #include "platform/qt/gui_main.h"
+#include "platform/qt/port_settings.h"
 #include "platform/qt/qt_device_watch.h"
 #include "platform/qt/qt_network_port.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
+#include "serial/port_setup.h"
 #include "serial/port_switch.h"
 #include "serial/port_watch.h"
 
 int main(int argc, char** argv) {
+  const velmora::CommandLine options = velmora::ReadCommandLine(argc, argv, VELMORA_VERSION);
+  if (options.exitStatus) return *options.exitStatus;
   QApplication app(argc, argv);
   QApplication::setApplicationName(velmora::kApplicationTitle);
   // The desktop entry's id and icon, so that a desktop shell groups the window with its launcher.
@@ -27,10 +33,13 @@ int main(int argc, char** argv) {
   // Tests and the screenshot script drive the real window through standard input.
   const bool automated = qEnvironmentVariable("VELMORA_AUTOMATION") == "1";
 
-  std::optional<std::string> explicitPorts;
-  if (const char* env = std::getenv("VELMORA_PORTS")) explicitPorts = env;
-  const velmora::PortTable table =
-      velmora::ChoosePortTable(explicitPorts, velmora::SystemSerialPorts());
+  velmora::PortSources sources;
+  sources.options = options.ports;
+  if (const char* env = std::getenv("VELMORA_PORTS")) sources.environment = env;
+  sources.filePath = options.portsFile.value_or(velmora::DefaultPortsFile());
+  velmora::ReadSettingsFile(sources);
+  sources.system = velmora::SystemSerialPorts();
+  velmora::PortSetup ports = velmora::ChoosePorts(sources);
   velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
   velmora::QtNetworkPort networkPort;
   velmora::PortSwitch port(localPort, networkPort);
@@ -47,7 +56,7 @@ int main(int argc, char** argv) {
   velmora::Console console({port, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
   // The console keeps the devices behind the numbers; the port opens what it is told.
-  velmora::UsePortTable(console, table, explicitPorts.has_value());
+  velmora::UsePortTable(console, ports.table, ports.fixedNumbers);
   localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };
   networkPort.devices = localPort.devices;
   velmora::Form_Load(console);
@@ -60,6 +69,11 @@ int main(int argc, char** argv) {
   std::unique_ptr<velmora::Automation> automation;
   if (automated)
     automation = std::make_unique<velmora::Automation>(window, scriptedChooser, messages);
+  velmora::AddPortsButton(window, console, ports, sources.filePath);
   window.show();
+  // Entries left out are named once, over the window, which starts with the sound ones.
+  if (!ports.faults.empty())
+    QTimer::singleShot(0, &window,
+                       [&] { messages.Warning(velmora::PortFaultsText(ports.faults)); });
   return app.exec();
 }

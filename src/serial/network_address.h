@@ -19,7 +19,8 @@ struct NetworkAddress {
 bool IsNetworkEntry(std::string_view device);
 
 // "tcp://HOST:PORT" or "rfc2217://HOST:PORT" ("[::1]" for an IPv6 address); nothing when the
-// scheme is unknown, the host empty or the port missing or out of range.
-std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device);
+// scheme is unknown, the host empty or the port missing or out of range, and then why in *fault.
+std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device,
+                                                  std::string* fault = nullptr);
 
 }  // namespace velmora

@@ -37,26 +37,44 @@ PortTable DefaultPortTable(const std::vector<SystemPort>& ports) {
   return table;
 }
 
-PortTable ParsePortTable(std::string_view text) {
+std::string PortDeviceFault(std::string_view device) {
+  if (device.empty()) return "no device or address";
+  for (const char ch : device)
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) return "it holds a control character";
+  std::string fault;
+  if (IsNetworkEntry(device)) ParseNetworkAddress(device, &fault);
+  return fault;
+}
+
+std::optional<PortEntry> ParsePortEntry(std::string_view text, std::string* fault) {
+  const auto eq = text.find('=');
+  const auto number = PortNumber(text.substr(0, eq));
+  std::string why = eq == std::string_view::npos ? "not of the form COMn=ADDRESS"
+                    : !number                    ? "the port must be COM1 to COM8"
+                                                 : PortDeviceFault(Trim(text.substr(eq + 1)));
+  if (!why.empty()) {
+    if (fault) *fault = std::move(why);
+    return std::nullopt;
+  }
+  return PortEntry{*number, std::string(Trim(text.substr(eq + 1)))};
+}
+
+PortTable ParsePortTable(std::string_view text, std::vector<std::string>* faults) {
   PortTable table;
   while (!text.empty()) {
     const auto comma = text.find(',');
-    const auto entry = text.substr(0, comma);
+    const auto entry = Trim(text.substr(0, comma));
     text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
-    const auto eq = entry.find('=');
-    if (eq == std::string_view::npos) continue;
-    const auto number = PortNumber(entry.substr(0, eq));
-    const auto device = Trim(entry.substr(eq + 1));
-    if (!number || device.empty() || table.count(*number)) continue;
-    if (IsNetworkEntry(device) && !ParseNetworkAddress(device)) continue;
-    table[*number] = std::string(device);
+    if (entry.empty()) continue;
+    std::string fault;
+    const auto parsed = ParsePortEntry(entry, &fault);
+    if (parsed && table.count(parsed->port))
+      fault = "COM" + std::to_string(parsed->port) + " is given twice";
+    else if (parsed)
+      table[parsed->port] = parsed->device;
+    if (!fault.empty() && faults) faults->push_back(std::string(entry) + ": " + fault);
   }
   return table;
-}
-
-PortTable ChoosePortTable(const std::optional<std::string>& explicitTable,
-                          const std::vector<SystemPort>& ports) {
-  return explicitTable ? ParsePortTable(*explicitTable) : DefaultPortTable(ports);
 }
 
 }  // namespace velmora

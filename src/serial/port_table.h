@@ -22,13 +22,19 @@ struct SystemPort {
 // each group in the order given.
 PortTable DefaultPortTable(const std::vector<SystemPort>& ports);
 
-// "COM1=/dev/ttyUSB0,COM3=/tmp/card,COM5=tcp://cabinet-7:4001": malformed entries (a network
-// address among them), numbers outside 1..8 and repeated numbers are left out, so that port is
-// simply absent.
-PortTable ParsePortTable(std::string_view text);
+// The rules of an entry, the same wherever the table comes from (the environment, the settings
+// file, the command line, the Ports dialog).
+struct PortEntry {
+  int port = 0;
+  std::string device;
+};
+// What is wrong with what an entry leads to; empty when nothing is.
+std::string PortDeviceFault(std::string_view device);
+// "COM3=/tmp/card"; nothing when it breaks a rule, and then why in *fault.
+std::optional<PortEntry> ParsePortEntry(std::string_view text, std::string* fault);
 
-// An explicit table, when given, replaces the system's.
-PortTable ChoosePortTable(const std::optional<std::string>& explicitTable,
-                          const std::vector<SystemPort>& ports);
+// "COM1=/dev/ttyUSB0,COM3=/tmp/card,COM5=tcp://cabinet-7:4001": a bad entry and a number given
+// again are left out, so that port is simply absent; each is added to *faults as "ENTRY: WHY".
+PortTable ParsePortTable(std::string_view text, std::vector<std::string>* faults = nullptr);
 
 }  // namespace velmora

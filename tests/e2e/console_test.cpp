@@ -1,5 +1,6 @@
 // The real console against a healthy simulated card: what an engineer sees and does.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <array>
 
@@ -9,6 +10,54 @@ namespace velmora::e2e {
 namespace {
 
 using Console = CardAndConsole;
+
+// Options are read before any window: no display is needed to learn what the program takes.
+TEST(CommandLine, HelpAndVersionNeedNoDisplayAndABadOptionIsOneLineAndStatusTwo) {
+  Workspace ws;
+  const struct {
+    const char* options;
+    int status;
+    const char* out;  // what standard output holds
+    const char* err;
+  } rows[] = {
+      {"--version", 0, "velmora 1.", ""},
+      {"--help", 0, "  --port <COMn=ADDRESS>", ""},
+      {"--bogus", 2, "", "velmora: Unknown option 'bogus'.\n"},
+      {"--ports-file", 2, "", "velmora: Missing value after '--ports-file'.\n"},
+      {"--port COM9=/dev/ttyUSB0", 2, "",
+       "velmora: --port COM9=/dev/ttyUSB0: the port must be COM1 to COM8\n"},
+  };
+  for (const auto& row : rows) {
+    const std::string out = ws.Path("out"), err = ws.Path("err");
+    const int status = std::system(
+        ("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM timeout 20 " +
+         std::string(VELMORA_CONSOLE_BIN) + " " + row.options + " >" + out + " 2>" + err)
+            .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), row.status) << row.options;
+    EXPECT_NE(Slurp(out).find(row.out), std::string::npos) << row.options << ": " << Slurp(out);
+    EXPECT_EQ(Slurp(err), row.err) << row.options;
+  }
+}
+
+TEST_F(Console, StartsOnTheSoundEntriesOfItsSettingsFileNamesTheFaultOnceAndLeavesTheFile) {
+  card = std::make_unique<Card>(
+      ws, std::vector<std::string>{"--start", "cpe", "--quiet", "--trace", ws.Path("trace.txt")});
+  const std::string file = ws.Path("velmora.conf");
+  const std::string text = "[Ports]\nCOM9=/dev/ttyUSB0\nCOM2=" + card->Link() + "\n";
+  std::ofstream(file) << text;
+  console = std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "", 2,
+                                             std::vector<std::string>{"--ports-file", file});
+  EXPECT_EQ(console->WaitForBoxes(1, 10s),
+            std::vector<std::string>{"These port entries are left out; the console uses the "
+                                     "others.\n\n" +
+                                     file +
+                                     ", line 2: COM9=/dev/ttyUSB0: the port must be COM1 to COM8"});
+  EXPECT_TRUE(console->CloseBox());
+  ASSERT_NO_FATAL_FAILURE(ChooseCom1("CPE APP"));
+  EXPECT_EQ(console->Get("CommPortSelect"), "COM2");
+  EXPECT_EQ(console->Boxes().size(), 1u);
+  EXPECT_EQ(Slurp(file), text);
+}
 
 TEST_F(Console, FindsALineCardThroughCpuAndHelpPollsItInOrderAndFollowsItsRestart) {
   // A missing device is not listed at all.

@@ -11,13 +11,15 @@ namespace {
 
 class ThroughSer2net : public CardAndConsole, public ::testing::WithParamInterface<const char*> {
  protected:
-  // The card with these options behind ser2net, the console on COM1 = the network port.
+  // The card with these options behind ser2net, the console started with --port COM1= the
+  // network port.
   void Connect(std::vector<std::string> options, const std::string& program) {
     options.insert(options.end(), {"--quiet", "--trace", ws.Path("trace.txt")});
     card = std::make_unique<Card>(ws, options);
     server = std::make_unique<drive::Ser2net>(ws.Path("ser2net.yaml"), card->Link(), GetParam());
     address = server->Address();
-    console = std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "COM1=" + address);
+    console = std::make_unique<drive::Console>(
+        VELMORA_CONSOLE_BIN, "", 2, std::vector<std::string>{"--port", "COM1=" + address});
     ASSERT_NO_FATAL_FAILURE(ChooseCom1(program));
   }
   std::unique_ptr<drive::Ser2net> server;
@@ -111,7 +113,7 @@ TEST_F(ThroughASilentNetwork, TheLineIsLostWithinTenSecondsAndBackWithTheLink) {
   drive::Ser2net server(ws.Path("ser2net.yaml"), card->Link(), "tcp", 4001, {}, link->Server(),
                         true);
   console = std::make_unique<drive::Console>(VELMORA_CONSOLE_BIN, "COM1=" + server.Address(), 2,
-                                             link->Client().wrapper);
+                                             std::vector<std::string>{}, link->Client().wrapper);
   ASSERT_NO_FATAL_FAILURE(ChooseCom1("CPE APP"));
   link->ServerLink(false);
   const auto down = std::chrono::steady_clock::now();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
-#include "serial/port_table.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {
@@ -103,25 +102,6 @@ TEST(Messages, PortBoxesSayWhyThePortCannotBeUsed) {
   EXPECT_EQ(PortOpenFailureText(3, "/dev/ttyS2",
                                 {8010, "/dev/ttyS2: Permission denied\n\nJoin 'dialout'."}),
             "COM3 (/dev/ttyS2) cannot be opened: Permission denied.\n\nJoin 'dialout'.");
-}
-
-TEST(PortTable, ExplicitTableReplacesTheSystemsAdaptersComeFirstAtMostEight) {
-  std::vector<SystemPort> system = {
-      {"/dev/ttyS0", false}, {"/dev/ttyACM0", true}, {"/dev/ttyUSB0", true}};
-  for (int i = 1; i < 9; ++i) system.push_back({"/dev/ttyS" + std::to_string(i), false});
-  const struct {
-    std::optional<std::string> text;
-    PortTable table;
-    // clang-format off
-  } rows[] = {
-      {"COM1=/dev/ttyUSB0, COM3 = /tmp/card", {{1, "/dev/ttyUSB0"}, {3, "/tmp/card"}}}, {"", {}},
-      {"COM0=/a,COM9=/b,COMx=/c,COM2,COM4=,=/d,COM5=/e,COM5=/f,com8=/g", {{5, "/e"}, {8, "/g"}}},
-      {std::nullopt, {{1, "/dev/ttyACM0"}, {2, "/dev/ttyUSB0"}, {3, "/dev/ttyS0"},
-                      {4, "/dev/ttyS1"}, {5, "/dev/ttyS2"}, {6, "/dev/ttyS3"}, {7, "/dev/ttyS4"},
-                      {8, "/dev/ttyS5"}}}};
-  // clang-format on
-  for (const auto& r : rows)
-    EXPECT_EQ(ChoosePortTable(r.text, system), r.table) << r.text.value_or("system");
 }
 
 TEST_F(ConnectedConsoleTest, ReceivedTextIsShownCutIntoLinesAndHandledInOrder) {

@@ -1,5 +1,5 @@
-// Cards behind a terminal server: network entries of the port table, the Telnet layer, the
-// pacing of the far line, and an opening that fails after the choice.
+// Cards behind a terminal server: the Telnet layer, the pacing of the far line, and an opening
+// that fails after the choice.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,25 +7,12 @@
 
 #include "app/lifecycle.h"
 #include "serial/port_switch.h"
-#include "serial/port_table.h"
 #include "serial/remote_line.h"
 #include "serial/telnet_client.h"
 #include "support/fakes.h"
 
 namespace velmora::testing {
 namespace {
-
-TEST(NetworkPortTable, WellFormedAddressesAreListedAndMalformedOnesLeaveTheirNumberOut) {
-  for (const std::string entry :
-       {"tcp://cabinet-7:4001", "rfc2217://10.0.0.5:65535", "rfc2217://[::1]:2217"})
-    EXPECT_EQ(ParsePortTable("COM5=" + entry), (PortTable{{5, entry}})) << entry;
-  for (const char* entry : {"tcp://cabinet-7", "tcp://:4001", "tcp://cabinet-7:0",
-                            "tcp://cabinet-7:65536", "tcp://cabinet-7:40x1",
-                            "tcp://cabinet-7:4001/path", "tcp://::1:4001", "telnet://cabinet-7:23"})
-    EXPECT_EQ(ParsePortTable(std::string("COM1=/dev/ttyUSB0,COM5=") + entry),
-              (PortTable{{1, "/dev/ttyUSB0"}}))
-        << entry;
-}
 
 std::string Bytes(std::initializer_list<int> codes) {
   std::string s;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/device_events.h"
+#include "serial/port_setup.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {
@@ -157,6 +158,24 @@ TEST(DeviceEvents, NameTheWatchedPathAndGiveEachDeviceItsPlace) {
     EXPECT_EQ(seen(table.Take(event)), forTable) << forAll;
     EXPECT_EQ(seen(all.Take(event)), forAll);
   }
+}
+
+// The Ports dialog's table taken on while COM3 is open: entries before it come and go, COM3
+// keeps its device and connection, and no click runs.
+TEST(PortWatch, AChangedTableMovesTheListButNeverThePortInUse) {
+  Rig rig(true);
+  rig.Run("+/tmp/card,choose 2");
+  const int opens = rig.fake.port.opens;
+  ChangePortTable(rig.c, {{2, "tcp://cabinet-7:4001"}, {3, "/tmp/other"}, {5, "/dev/gone"}},
+                  [](const std::string& device) { return device != "/dev/gone"; });
+  EXPECT_EQ(rig.List(), "DISCONNECT COM2 COM3 ");
+  EXPECT_EQ(rig.ui.CommPortSelect.ListIndex(), 2);
+  EXPECT_EQ(rig.s.PortListIndex, 2);
+  EXPECT_EQ(PortDevice(rig.c, 3), "/tmp/card");
+  EXPECT_EQ(rig.fake.port.IsOpen() ? rig.fake.port.CommPort() : 0, 3);
+  EXPECT_EQ(rig.fake.port.opens, opens);
+  rig.Run("+/dev/gone");
+  EXPECT_EQ(rig.List(), "DISCONNECT COM2 COM3 COM5 ");
 }
 
 }  // namespace

@@ -114,14 +114,17 @@ void Child::KillAll() {
 }
 
 Console::Console(const std::string& program, const std::string& ports, int errors,
-                 const std::vector<std::string>& wrapper)
+                 const std::vector<std::string>& options, const std::vector<std::string>& wrapper)
     : child_(
           [&] {
             auto argv = wrapper;
             argv.push_back(program);
+            argv.insert(argv.end(), options.begin(), options.end());
             return argv;
           }(),
-          {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen"},
+          // The settings file of whoever runs this stays out of it.
+          {"VELMORA_AUTOMATION=1", "VELMORA_PORTS=" + ports, "QT_QPA_PLATFORM=offscreen",
+           "XDG_CONFIG_HOME=/nonexistent"},
           {.errors = errors}) {
   // The driver answers once the window is up.
   if (Ask("get GUI_Main visible", 30s).rfind("ok", 0) != 0)

@@ -51,11 +51,13 @@ class Child {
   std::string buffer_;
 };
 
-// The console offscreen on this port table, run through `wrapper` if one is given (e.g. "ip
-// netns exec NAME"); the constructor returns once its window is shown.
+// The console offscreen on this port table (VELMORA_PORTS) and these options, run through
+// `wrapper` if one is given (e.g. "ip netns exec NAME"); the constructor returns once its window
+// is shown.
 class Console {
  public:
   Console(const std::string& program, const std::string& ports, int errors = 2,
+          const std::vector<std::string>& options = {},
           const std::vector<std::string>& wrapper = {});
   ~Console();
 

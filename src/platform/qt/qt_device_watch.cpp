@@ -91,6 +91,10 @@ void QtDeviceWatch::Watch(const std::vector<std::string>& paths,
   const bool underDev = std::any_of(paths.begin(), paths.end(),
                                     [](const std::string& p) { return p.starts_with("/dev/"); });
   const bool udev = system_.udev && (paths.empty() || underDev) && StartUdev();
+  // Watching anew (the engineer saved another port table) starts from the new paths alone.
+  paths_.clear();
+  rescan_.stop();
+  disconnect(&rescan_, &QTimer::timeout, this, nullptr);
   if (paths.empty()) {
     for (const auto& path : present) devices_[path] = Baseline(path, true);
     // What came or went while the console started is told once its window's loop runs.
@@ -162,6 +166,7 @@ void QtDeviceWatch::CheckPaths(bool all) {
 
 // udev's monitor costs nothing while nothing happens; only where udev runs does it report.
 bool QtDeviceWatch::StartUdev() {
+  if (monitor_ && notifier_) return true;  // already listening
   if (::access("/run/udev/control", F_OK) != 0) return false;
   udev_ = udev_new();
   if (!udev_) return false;
