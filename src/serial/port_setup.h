@@ -21,20 +21,20 @@ enum class PortOrigin { CommandLine, Environment, SettingsFile, System };
 const char* PortOriginName(PortOrigin origin);
 
 struct PortSources {
-  std::vector<std::string> options;        // each --port value
-  std::optional<std::string> environment;  // VELMORA_PORTS, when it is set
-  std::string filePath;                    // the settings file, as its messages name it
-  std::optional<std::string> fileText;     // nothing: there is no such file
-  std::string fileError;                   // why it could not be read, when it could not
-  std::vector<SystemPort> system;
+  std::vector<std::string> options{};      // each --port value
+  std::optional<std::string> environment{};  // VELMORA_PORTS, when it is set
+  std::string filePath{};                   // the settings file, as its messages name it
+  std::optional<std::string> fileText{};    // nothing: there is no such file
+  std::string fileError{};                  // why it could not be read, when it could not
+  std::vector<SystemPort> system{};
 };
 
 struct PortSetup {
-  PortTable table;
-  std::map<int, PortOrigin> origin;
+  PortTable table{};
+  std::map<int, PortOrigin> origin{};
   // Any source but the system named a port (or VELMORA_PORTS is set): only its numbers count.
   bool fixedNumbers = false;
-  std::vector<std::string> faults;  // each names where it is and what is wrong
+  std::vector<std::string> faults{}; // each names where it is and what is wrong
 };
 
 // Per COM number, the first source that names it.
@@ -45,8 +45,8 @@ std::string PortFaultsText(const std::vector<std::string>& faults);
 // The settings file: an INI file as QSettings reads it, the table in its [Ports] section
 // ("COM1=/dev/serial/by-id/..."); other sections are left for other settings.
 struct PortsFile {
-  PortTable table;
-  std::vector<std::string> faults;  // "line N: LINE: WHY"
+  PortTable table{};
+  std::vector<std::string> faults{}; // "line N: LINE: WHY"
 };
 PortsFile ReadPortsFile(std::string_view text);
 // `old` with `table` as its [Ports] entries; comments and other sections stay as they are.

@@ -115,10 +115,12 @@ TEST_F(WindowWithPorts, ThePortsButtonSitsBesideThePortListAndCoversNothing) {
   PortSetup setup;
   AddPortsButton(*window, c, setup, "/nonexistent/velmora.conf");
   auto* button = Find<QPushButton>("PortsButton");
-  for (Control* control : ui.Controls())
-    if (control->Container().empty())
+  for (Control* control : ui.Controls()) {
+    if (control->Container().empty()) {
       EXPECT_FALSE(window->WidgetFor(*control)->geometry().intersects(button->geometry()))
           << control->Name();
+    }
+  }
   EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 8, button->width());
 }
 
