@@ -1,6 +1,6 @@
 // Faults at every step, against the real console: the adapter pulled while polling and in each
 // state of a download, a card that falls silent during the boot loader handshake, a full disk
-// under the log, program files broken or too large, noise and a flood. After each the
+// under the log, a program file too large, noise and a flood. After each the
 // console must have shown exactly the boxes the fault calls for, put its window back, hold no
 // file it opened, sit idle, and take the port again. Each test runs several faults against one
 // console.
@@ -189,25 +189,18 @@ TEST_F(FaultMatrix, ACardSilentBeforeOrAfterBootLoaderReadyEndsTheDownloadWithOn
   }
 }
 
-TEST_F(FaultMatrix, ALogOnAFullDiskAndAProgramFileBrokenOrHugeEachEndWithOneBoxSayingWhy) {
+TEST_F(FaultMatrix, ALogOnAFullDiskAndAHugeProgramFileEachEndWithOneBoxSayingWhy) {
   ASSERT_NO_FATAL_FAILURE(Start({}));
-  // Files refused once chosen, before the card is touched: no reset, no program byte.
-  const auto broken = ws.Path("radio.hex"), huge = ws.Path("huge.hex");
-  std::ofstream(broken, std::ios::binary) << ":10010000214601360121470136007EFE09D2190140\r\n"
-                                             ":100110002146017E17C20001FF5F16002148011929\r\n"
-                                             ":00000001FF\r\n";
+  // A file refused once chosen, before the card is touched: no reset, no program byte. (A file
+  // refused for what it holds goes the same way: the unit tests name each fault.)
+  const std::string huge = ws.Path("huge.hex");
   std::ofstream(huge).close();
   std::filesystem::resize_file(huge, 17 << 20);  // refused by its length alone
-  for (const auto& [file, box] : std::vector<std::pair<std::string, std::string>>{
-           {broken, "radio.hex, line 2: the checksum is 29, the record's bytes give 28."},
-           {huge,
-            "huge.hex is not a program file: it is larger than 16 MiB, more than any "
-            "program."}}) {
-    console->Do("answer-file " + file);
-    console->Do("click DownloadButton");
-    ASSERT_NO_FATAL_FAILURE(ExpectAftermath(box, {file}));
-    EXPECT_EQ(console->Get("ProgramText"), kProgram);
-  }
+  console->Do("answer-file " + huge);
+  console->Do("click DownloadButton");
+  ASSERT_NO_FATAL_FAILURE(ExpectAftermath(
+      "huge.hex is not a program file: it is larger than 16 MiB, more than any program.", {huge}));
+  EXPECT_EQ(console->Get("ProgramText"), kProgram);
   EXPECT_TRUE(CardTook({"rdm ff28 4", "rdm ff12 8"}, 3s)) << "polling stopped";
   EXPECT_EQ(Took("reset"), 0);
   EXPECT_EQ(Took("[program file begins]"), 0);

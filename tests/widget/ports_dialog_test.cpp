@@ -17,7 +17,6 @@
 #include <fstream>
 
 #include "platform/qt/port_settings.h"
-#include "widget/shown_window.h"
 
 namespace velmora::testing {
 namespace {
@@ -107,21 +106,6 @@ TEST(PortsFile, SavingOnAFullDiskSaysSoAndKeepsTheOldFile) {
   ReadSettingsFile(sources);
   EXPECT_EQ(sources.fileText, "[Ports]\nCOM1=/dev/ttyUSB0\n");
   ::umount(qPrintable(dir.path()));
-}
-
-using WindowWithPorts = ShownWindow;
-
-TEST_F(WindowWithPorts, ThePortsButtonSitsBesideThePortListAndCoversNothing) {
-  PortSetup setup;
-  AddPortsButton(*window, c, setup, "/nonexistent/velmora.conf");
-  auto* button = Find<QPushButton>("PortsButton");
-  for (Control* control : ui.Controls()) {
-    if (control->Container().empty()) {
-      EXPECT_FALSE(window->WidgetFor(*control)->geometry().intersects(button->geometry()))
-          << control->Name();
-    }
-  }
-  EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 8, button->width());
 }
 
 }  // namespace

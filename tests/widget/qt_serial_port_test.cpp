@@ -1,8 +1,7 @@
-// The Qt serial port over a real pseudo-terminal: opening by COM number, events and the send
-// threshold (a line that goes away is pulled under the real console, end to end).
+// The Qt serial port over a real pseudo-terminal: opening by COM number, received bytes and the
+// send threshold (a line that goes away is pulled under the real console, end to end).
 #include "platform/qt/qt_serial_port.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <unistd.h>
@@ -20,7 +19,6 @@ class QtSerialPortTest : public ::testing::Test {
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     ASSERT_EQ(::symlink(::ttyname(slave), link.c_str()), 0);
     ::close(slave);  // the port opens it again by its link
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
     port.onComm = [this] {
       if (port.Event() == CommEvent::Receive) received += port.Input();
       if (port.Event() == CommEvent::Send) ++sendEvents;
@@ -40,19 +38,10 @@ class QtSerialPortTest : public ::testing::Test {
   int sendEvents = 0;
 };
 
-TEST_F(QtSerialPortTest, OpensByNumberThroughALinkCarriesBytesBothWaysAndRefusesOthers) {
+// What the console sends arrives whole at the simulated card in every end-to-end test; what
+// comes back here holds the bytes a card's text never does.
+TEST_F(QtSerialPortTest, OpensByNumberThroughALinkReceivesAnyBytesAndRefusesOthers) {
   EXPECT_TRUE(port.IsOpen());
-  EXPECT_TRUE(port.Output(std::string("cpu\r\n\xFF", 6)));
-  std::string got;
-  EXPECT_TRUE(QTest::qWaitFor(
-      [&] {
-        char buffer[64];
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
-        return got.size() >= 6;
-      },
-      2000));
-  EXPECT_EQ(got, std::string("cpu\r\n\xFF", 6));
   const std::string reply("Maximum CPU% 3\r\n\x00\xFF", 18);
   ASSERT_EQ(::write(master, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
   EXPECT_TRUE(QTest::qWaitFor([&] { return received.size() >= reply.size(); }, 2000));
