@@ -975,6 +975,8 @@ int main(int argc, char** argv) {
     paths.work = pattern;
     ownWork = true;
   }
+  // The consoles record into the work folder, never into the home folder.
+  ::setenv("VELMORA_RECORDING_DIR", (paths.work / "recording").c_str(), 1);
 
   int status = 0;
   Machine();

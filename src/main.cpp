@@ -1,6 +1,8 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
 #include <QIcon>
+#include <QSettings>
+#include <QTimer>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "platform/qt/qt_network_port.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
+#include "recorder/console_recording.h"
 #include "serial/port_switch.h"
 #include "serial/port_watch.h"
 
@@ -34,6 +37,16 @@ int main(int argc, char** argv) {
   velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
   velmora::QtNetworkPort networkPort;
   velmora::PortSwitch port(localPort, networkPort);
+  // Always recording: the ring's size in megabytes is a setting ("recording/limitMegabytes").
+  const auto limitMb = QSettings().value("recording/limitMegabytes", 256).toULongLong();
+  velmora::Recorder recorder(
+      velmora::RecordingFolder(std::getenv("VELMORA_RECORDING_DIR"), std::getenv("XDG_STATE_HOME"),
+                               std::getenv("HOME")),
+      limitMb ? limitMb << 20 : velmora::kDefaultRecordingLimit, velmora::SystemClock());
+  velmora::RecordingPort recordedPort(port, recorder);
+  QTimer flushTimer;
+  QObject::connect(&flushTimer, &QTimer::timeout, [&recorder] { recorder.Flush(); });
+  flushTimer.start(500);
   velmora::QtTimer transmitTimer;
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;
@@ -44,8 +57,9 @@ int main(int argc, char** argv) {
 
   velmora::FileChooser& dialog =
       automated ? static_cast<velmora::FileChooser&>(scriptedChooser) : chooser;
-  velmora::Console console({port, transmitTimer, downloadTimer, files, dialog, messages, pump});
+  velmora::Console console({recordedPort, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
+  velmora::UseRecorder(console, recorder);
   // The console keeps the devices behind the numbers; the port opens what it is told.
   velmora::UsePortTable(console, table, explicitPorts.has_value());
   localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };

@@ -19,6 +19,8 @@
 
 namespace velmora {
 
+class Recorder;
+
 struct Platform {
   SerialPort& MSComm1;
   Timer& TransmitTimer;
@@ -35,9 +37,12 @@ class ConsoleMessages : public MessageBox {
  public:
   explicit ConsoleMessages(MessageBox& shown) : shown_(shown) {}
   void Warning(const std::string& text) override {
-    if (!quiet) shown_.Warning(text);
+    if (quiet) return;
+    if (onShown) onShown(text);
+    shown_.Warning(text);
   }
   bool quiet = false;
+  std::function<void(const std::string&)> onShown;
 
  private:
   MessageBox& shown_;
@@ -92,6 +97,9 @@ class Console {
   // Devices behind the port numbers, and a lost port waiting for its device.
   PortWatchState portWatch;
   ConsoleMessages& boxes() { return boxes_; }
+
+  // The flight recorder, when the console records.
+  Recorder* recorder = nullptr;
 
  private:
   std::deque<std::function<void()>> deferred_;

@@ -25,6 +25,11 @@ class Files {
   virtual FileError OpenForWrite(std::int16_t, const std::string&) {
     return std::string("Writing a file anew is not supported here");
   }
+  // A whole file written at once: it holds all of bytes, or a failure left it as it was (or
+  // absent). Only the kinds of files that can do it say so.
+  virtual FileError WriteWhole(const std::string&, std::string_view) {
+    return std::string("Writing a whole file is not supported here");
+  }
   virtual std::int64_t Length(std::int16_t number) = 0;
   // Up to count bytes from the current position; fewer at the end of the file.
   virtual std::string Read(std::int16_t number, std::size_t count) = 0;

@@ -112,6 +112,11 @@ class FakeFiles : public Files {
   FileError OpenForRead(std::int16_t number, const std::string& path) override;
   FileError OpenForAppend(std::int16_t number, const std::string& path) override;
   FileError OpenForWrite(std::int16_t number, const std::string& path) override;
+  FileError WriteWhole(const std::string& path, std::string_view bytes) override {
+    if (disk[path].full) return std::string("No space left on device");
+    disk[path].bytes = bytes;
+    return {};
+  }
   std::int64_t Length(std::int16_t number) override;
   std::string Read(std::int16_t number, std::size_t count) override;
   FileError Write(std::int16_t number, std::string_view bytes) override;

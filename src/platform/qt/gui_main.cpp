@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 
 #include "app/lifecycle.h"
 #include "platform/qt/trends_view.h"
+#include "recorder/saving.h"
 
 namespace velmora {
 namespace {
@@ -375,6 +377,7 @@ QWidget* GuiMain::Create(Control& c) {
         model.UserShowTab(i);
         if (paneDirty_) paneRender_.start();
       });
+      AddRecorderControls(model);
       // Positions inside the tab control count from its corner, the pages start below the
       // tabs: re-place their members whenever the page area moves.
       tabStack_ = tabs_->findChild<QStackedWidget*>();
@@ -566,6 +569,24 @@ void GuiMain::Update(Control& c, Prop p) {
       }
       break;
   }
+}
+
+void GuiMain::AddRecorderControls(TabControl& model) {
+  // The flight recorder's controls sit in the free end of the tab row and show with the
+  // Terminal page: nothing of the page's own layout moves or is covered.
+  auto* corner = new QWidget(tabs_);
+  auto* row = new QHBoxLayout(corner);
+  row->setContentsMargins(0, 0, 0, 1);
+  auto* save = new QPushButton(QString::fromUtf8("Save Recording…"), corner);
+  save->setObjectName("SaveRecordingButton");
+  row->addWidget(save);
+  connect(save, &QPushButton::clicked, this, [this] { SaveRecording_Click(console_); });
+  tabs_->setCornerWidget(corner, Qt::TopRightCorner);
+  const auto terminal = static_cast<int>(std::find(model.Captions().begin(), model.Captions().end(),
+                                                   "Terminal") - model.Captions().begin());
+  corner->setVisible(tabs_->currentIndex() == terminal);
+  connect(tabs_, &QTabWidget::currentChanged, corner,
+          [corner, terminal](int i) { corner->setVisible(i == terminal); });
 }
 
 void GuiMain::RenderTerminal() {

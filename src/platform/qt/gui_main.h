@@ -43,6 +43,7 @@ class GuiMain : public QWidget {
   void Place(Control& c);
   QWidget* ContainerWidget(const std::string& container) const;
   void RenderTerminal();
+  void AddRecorderControls(TabControl& model);
   void NameFields();
   void OrderTabs();
   void ShowValue(TextBox& model, QLineEdit* e);

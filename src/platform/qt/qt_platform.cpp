@@ -1,5 +1,8 @@
 #include "platform/qt/qt_platform.h"
 
+#include <QSaveFile>
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -59,6 +62,21 @@ FileError QtFiles::OpenForAppend(std::int16_t number, const std::string& path) {
 
 FileError QtFiles::OpenForWrite(std::int16_t number, const std::string& path) {
   return Open(number, path, QIODevice::WriteOnly | QIODevice::Truncate);
+}
+
+FileError QtFiles::WriteWhole(const std::string& path, std::string_view bytes) {
+  QSaveFile file(QString::fromStdString(path));
+  // commit() alone can miss a failed last flush on a full disk and put an empty file in place
+  // of the old one: the flush is checked first.
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+          static_cast<qint64>(bytes.size()) ||
+      !file.flush() || !file.commit()) {
+    const std::string reason = file.errorString().toStdString();
+    file.cancelWriting();
+    return reason;
+  }
+  return {};
 }
 
 std::int64_t QtFiles::Length(std::int16_t number) {
@@ -142,7 +160,9 @@ std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request
       if (answer != QMessageBox::Yes) continue;
     }
     lastFolder_ = info.absolutePath();
-    return ChosenFile{info.absoluteFilePath().toStdString(), info.fileName().toStdString()};
+    return ChosenFile{info.absoluteFilePath().toStdString(), info.fileName().toStdString(),
+                      static_cast<int>(std::max<qsizetype>(
+                          0, filters.indexOf(dialog.selectedNameFilter())))};
   }
 }
 

@@ -40,6 +40,7 @@ class QtFiles : public Files {
   FileError OpenForRead(std::int16_t number, const std::string& path) override;
   FileError OpenForAppend(std::int16_t number, const std::string& path) override;
   FileError OpenForWrite(std::int16_t number, const std::string& path) override;
+  FileError WriteWhole(const std::string& path, std::string_view bytes) override;
   std::int64_t Length(std::int16_t number) override;
   std::string Read(std::int16_t number, std::size_t count) override;
   FileError Write(std::int16_t number, std::string_view bytes) override;
