@@ -16,6 +16,7 @@
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
 #include "recorder/console_recording.h"
+#include "recorder/replay_port.h"
 #include "serial/port_switch.h"
 #include "serial/port_watch.h"
 
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
   velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
   velmora::QtNetworkPort networkPort;
   velmora::PortSwitch port(localPort, networkPort);
+  velmora::QtTimer replayTimer;
+  velmora::ReplayPort replayPort(replayTimer);
+  port.AddReplay(replayPort);
   // Always recording: the ring's size in megabytes is a setting ("recording/limitMegabytes").
   const auto limitMb = QSettings().value("recording/limitMegabytes", 256).toULongLong();
   velmora::Recorder recorder(
@@ -64,6 +68,11 @@ int main(int argc, char** argv) {
   velmora::UsePortTable(console, table, explicitPorts.has_value());
   localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };
   networkPort.devices = localPort.devices;
+  replayPort.devices = localPort.devices;
+  replayPort.onEnded = [&console](const std::string& file, const velmora::CommandComparison& sent,
+                                  const std::optional<velmora::ReadFault>& fault) {
+    velmora::ReplayEnded(console, file, sent, fault);
+  };
   velmora::Form_Load(console);
   velmora::QtDeviceWatch deviceWatch;
   velmora::WatchPorts(console, deviceWatch);

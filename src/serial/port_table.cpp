@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "recorder/replay_port.h"
 #include "serial/network_address.h"
 
 namespace velmora {
@@ -48,7 +49,8 @@ PortTable ParsePortTable(std::string_view text) {
     const auto number = PortNumber(entry.substr(0, eq));
     const auto device = Trim(entry.substr(eq + 1));
     if (!number || device.empty() || table.count(*number)) continue;
-    if (IsNetworkEntry(device) && !ParseNetworkAddress(device)) continue;
+    if (IsNetworkEntry(device) && !ParseNetworkAddress(device) && !ParseReplayAddress(device))
+      continue;
     table[*number] = std::string(device);
   }
   return table;

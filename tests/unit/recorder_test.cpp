@@ -3,6 +3,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 
@@ -235,6 +236,69 @@ TEST(RecorderSave, KeepsTheChosenMinutesAsARecordingOrAnAsciicast) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(out), {}),
             "a\xC3\xA9"
             "c\r\n");
+}
+
+}  // namespace
+}  // namespace velmora::testing
+
+#include "recorder/replay_port.h"
+
+namespace velmora::testing {
+namespace {
+
+TEST(RecorderReplay, PlaysTheCardsBytesWithTheirSpacingAtTheSpeedAskedThenSaysWhereItStopped) {
+  TempDir dir;
+  const std::string file = (dir.path / "r.jsonl").string();
+  std::ofstream(file, std::ios::binary)
+      << HeaderLine({1, 0, 5'000'000}) << RecordLine({RecordKind::In, 5'000'000, "", "a"})
+      << RecordLine({RecordKind::Out, 5'500'000, "", "cpu\r\n"})
+      << RecordLine({RecordKind::In, 6'000'000, "", "b"})
+      << RecordLine({RecordKind::Out, 6'100'000, "", "help\r\nver\r\n"})
+      << RecordLine({RecordKind::In, 6'400'000, "", "c"}) << "{\"t\":6500000,\"in\":\"Y";
+  for (const auto& [speed, arrivals] : std::vector<std::pair<std::string, std::string>>{
+           {"", "a@1 b@1000 c@1400 end@1401"}, {"?speed=4", "a@1 b@250 c@350 end@351"}}) {
+    FakeClock clock;
+    FakeTimer timer(&clock);
+    ReplayPort port(timer);
+    port.devices = [&](int) { return "replay://" + file + speed; };
+    std::string seen;
+    port.onComm = [&] { seen += port.Input() + "@" + std::to_string(clock.now) + " "; };
+    port.onEnded = [&](const std::string&, const CommandComparison& sent,
+                       const std::optional<ReadFault>& fault) {
+      seen += "end@" + std::to_string(clock.now);
+      EXPECT_EQ(sent.matched, 2u);
+      EXPECT_EQ(fault ? fault->Text() : "",
+                file + ", line 7: the file ends in the middle of a record");
+    };
+    ASSERT_FALSE(port.Open());
+    port.Output("cpu\r\nver\r\n");
+    clock.Advance(5000);
+    EXPECT_EQ(seen, arrivals) << speed;
+  }
+}
+
+TEST(RecorderReplay, ComparesTheCommandsSentWithThoseSentThen) {
+  const std::vector<std::array<std::string, 3>> rows = {
+      {"cpu\r\ncpu\r\nhelp\r\n", "cpu\r\nhelp\r\n", "2 of 2"},
+      {"cpu\r\nhelp\r\n", "help\r\ncpu\r\n",
+       "1 of 2: command 2 \"cpu\", after the recording's last command"},
+      {"a\r\nb\r\nc\r\n", "a\r\nx\r\nc\r\n",
+       "2 of 3: command 2 \"x\", where the recording has \"b\" next"},
+  };
+  for (const auto& [then, now, want] : rows) {
+    const CommandComparison r = CompareCommands(then, now);
+    std::string got = std::to_string(r.matched) + " of " + std::to_string(r.sent);
+    if (!r.firstDifference.empty()) got += ": " + r.firstDifference;
+    EXPECT_EQ(got, want) << now;
+  }
+  ConsoleOnFakes fake;
+  ReplayEnded(fake.c, "/r.jsonl", {3, 3, ""}, ReadFault{"/r.jsonl", 7, "garbage"});
+  fake.c.RunDeferred();
+  EXPECT_EQ(fake.ui.TerminalText.Text(),
+            "\r\nReplay of /r.jsonl ended: 3 of 3 commands matched, all commands matched.\r\n");
+  EXPECT_EQ(fake.fake.messages.shown,
+            std::vector<std::string>{"The recording /r.jsonl was played up to where it stopped "
+                                     "being sound (/r.jsonl, line 7: garbage)."});
 }
 
 }  // namespace
