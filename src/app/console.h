@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
+#include "recorder/pane_times.h"
 #include "serial/port_watch.h"
 #include "trends/trends.h"
 
@@ -100,6 +101,8 @@ class Console {
 
   // The flight recorder, when the console records.
   Recorder* recorder = nullptr;
+  // When each line of the Terminal pane arrived.
+  PaneTimes paneTimes;
 
  private:
   std::deque<std::function<void()>> deferred_;

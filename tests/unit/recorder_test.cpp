@@ -303,3 +303,30 @@ TEST(RecorderReplay, ComparesTheCommandsSentWithThoseSentThen) {
 
 }  // namespace
 }  // namespace velmora::testing
+
+#include "recorder/pane_times.h"
+
+namespace velmora::testing {
+namespace {
+
+TEST(RecorderPaneTimes, EachLineHasTheTimeItsFirstByteArrivedEvenAfterTheTrim) {
+  PaneTimes times;
+  std::string pane;
+  const auto append = [&](const std::string& text, std::int64_t ms, std::size_t cap) {
+    pane = (pane + text).substr((pane + text).size() > cap ? (pane + text).size() - cap : 0);
+    times.Appended(text, ms, pane.size());
+  };
+  append("ab\r", 100, 100);  // the line end split across two arrivals
+  append("\ncd\r\nef", 200, 100);
+  append("g\r\n\r\n", 300, 100);
+  append("h", 400, 100);
+  const std::vector<std::pair<std::size_t, std::int64_t>> rows = {
+      {0, 100}, {3, 100}, {4, 200}, {8, 200}, {11, 200}, {13, 300}, {15, 400}};
+  for (const auto& [at, ms] : rows) EXPECT_EQ(times.TimeAt(at, pane.size()), ms) << at;
+  append(std::string(10, 'x'), 500, 12);  // the pane keeps its last 12: "\nhxxxxxxxxxx"
+  EXPECT_EQ(times.TimeAt(0, pane.size()), 300);
+  EXPECT_EQ(times.TimeAt(1, pane.size()), 400);
+}
+
+}  // namespace
+}  // namespace velmora::testing

@@ -57,6 +57,7 @@ class GuiMain : public QWidget {
   std::map<std::string, QWidget*> containers_;
   QTimer paneRender_;
   bool paneDirty_ = false;
+  bool showTimes_ = false;
 };
 
 }  // namespace velmora
