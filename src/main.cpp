@@ -61,9 +61,13 @@ int main(int argc, char** argv) {
 
   velmora::FileChooser& dialog =
       automated ? static_cast<velmora::FileChooser&>(scriptedChooser) : chooser;
-  velmora::Console console({recordedPort, transmitTimer, downloadTimer, files, dialog, messages, pump});
+  // VELMORA_RECORDING=off: no recording (the benchmark's comparison).
+  const bool recording = qEnvironmentVariable("VELMORA_RECORDING") != "off";
+  velmora::SerialPort& consolePort =
+      recording ? static_cast<velmora::SerialPort&>(recordedPort) : port;
+  velmora::Console console({consolePort, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
-  velmora::UseRecorder(console, recorder);
+  if (recording) velmora::UseRecorder(console, recorder);
   // The console keeps the devices behind the numbers; the port opens what it is told.
   velmora::UsePortTable(console, table, explicitPorts.has_value());
   localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };

@@ -87,6 +87,7 @@ OpenFailure ReplayPort::Open() {
   speed_ = address->speed;
   next_ = 0;
   ended_ = false;
+  recordedDownloading_ = false;
   playedUs_ = recording_.records.empty() ? 0 : recording_.records.front().us;
   input_.clear();
   sent_.clear();
@@ -103,7 +104,9 @@ void ReplayPort::Close() {
 
 bool ReplayPort::Output(const std::string& bytes) {
   if (!open_) return false;
-  sent_ += bytes;
+  // While the recorded console was downloading it sent the program file, not commands: what
+  // this console sends meanwhile has nothing to be compared with.
+  if (!recordedDownloading_) sent_ += bytes;
   return true;
 }
 
@@ -134,7 +137,10 @@ void ReplayPort::Tick() {
     playedUs_ = std::max(playedUs_ + static_cast<std::int64_t>(stepUs), records[next_].us);
     for (; next_ < records.size() && records[next_].us <= playedUs_; ++next_) {
       if (records[next_].kind == RecordKind::In) input_ += records[next_].data;
-      if (records[next_].kind == RecordKind::Out) recordedSent_ += records[next_].data;
+      const Record& r = records[next_];
+      if (r.kind == RecordKind::Out && !recordedDownloading_) recordedSent_ += r.data;
+      if (r.kind == RecordKind::Event && r.name == "download-started") recordedDownloading_ = true;
+      if (r.kind == RecordKind::Event && r.name == "download-ended") recordedDownloading_ = false;
       if (speed_ == 0 && !input_.empty()) {
         ++next_;
         break;

@@ -27,7 +27,8 @@ std::optional<ReplayAddress> ParseReplayAddress(std::string_view device);
 
 // How what the console sent in a replay compares with what was sent then: each command (a line
 // the console wrote) must come in the recorded order; recorded commands the replay did not
-// send (the engineer's own, more polls in the same time) are passed over.
+// send (the engineer's own, more polls in the same time) are passed over. Nothing is compared
+// while the recorded console was downloading a program.
 struct CommandComparison {
   std::size_t sent = 0;
   std::size_t matched = 0;
@@ -72,6 +73,7 @@ class ReplayPort : public SerialPort {
   double speed_ = 1;
   Recording recording_;
   bool ended_ = false;
+  bool recordedDownloading_ = false;
   std::size_t next_ = 0;       // the next record to play
   std::int64_t playedUs_ = 0;  // recorded time reached
   std::string input_, sent_, recordedSent_;
