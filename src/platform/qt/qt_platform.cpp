@@ -2,6 +2,8 @@
 
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -68,15 +70,18 @@ FileError QtFiles::WriteWhole(const std::string& path, std::string_view bytes) {
   QSaveFile file(QString::fromStdString(path));
   // commit() alone can miss a failed last flush on a full disk and put an empty file in place
   // of the old one: the flush is checked first.
-  if (!file.open(QIODevice::WriteOnly) ||
-      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-          static_cast<qint64>(bytes.size()) ||
-      !file.flush() || !file.commit()) {
-    const std::string reason = file.errorString().toStdString();
-    file.cancelWriting();
-    return reason;
-  }
-  return {};
+  errno = 0;
+  if (file.open(QIODevice::WriteOnly) &&
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+          static_cast<qint64>(bytes.size()) &&
+      file.flush() && file.commit())
+    return {};
+  // A failed flush leaves Qt's text at "Unknown error"; the system's reason is the one to give.
+  const int error = errno;
+  std::string reason = file.errorString().toStdString();
+  if (error != 0 && (reason.empty() || reason == "Unknown error")) reason = std::strerror(error);
+  file.cancelWriting();
+  return reason;
 }
 
 std::int64_t QtFiles::Length(std::int16_t number) {
