@@ -970,20 +970,78 @@ void Startup(const Paths& paths) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The flight recorder: what recording costs on the flood, and its bytes on disk while idle.
+
+// Console CPU per 10 MB of flood (Terminal tab shown), with the recorder on or off.
+std::vector<double> FloodCpu(const Paths& paths, bool recording, std::size_t size, int rounds) {
+  if (!recording) ::setenv("VELMORA_RECORDING", "off", 1);
+  Pty pty;
+  Console console(paths, "COM1=" + pty.SlavePath(), recording ? "rec-on" : "rec-off");
+  ::unsetenv("VELMORA_RECORDING");
+  ChooseCom1(console, "CPE APP", &pty);
+  console.Do("tab 2");
+  Sleep(300ms);
+  const std::string flood = FloodText(size);
+  std::vector<double> cpu;
+  for (int round = 0; round < rounds; ++round) {
+    pty.Drain();
+    const CpuTimes before = ProcessCpu(console.pid());
+    if (!pty.WriteAll(flood, 300s)) Fail("the console stopped reading the flood");
+    Sleep(1s);  // the last batches and, recording, the flush after them
+    cpu.push_back((ProcessCpu(console.pid()).Total() - before.Total()) * 10'000'000.0 /
+                  static_cast<double>(size));
+  }
+  return cpu;
+}
+
+void RecorderCost(const Paths& paths) {
+  const std::size_t size = std::stoul(Env("BENCH_FLOOD_BYTES", "10000000"));
+  const int rounds = 3;
+  Say("recorder: %d × %zu bytes with recording off, then on; then idle polling", rounds, size);
+  const std::vector<double> off = FloodCpu(paths, false, size, rounds);
+  const std::vector<double> on = FloodCpu(paths, true, size, rounds);
+  Report("recorder: console CPU per 10 MB of flood, recording off / on, median of 3",
+         Format("%.2f s / %.2f s (+%.0f%%; off %s, on %s)", Median(off), Median(on),
+                100 * (Median(on) / Median(off) - 1), Range(off, "%.2f").c_str(),
+                Range(on, "%.2f").c_str()));
+
+  const int seconds = std::stoi(Env("BENCH_IDLE_SECONDS", "60"));
+  const fs::path folder = paths.work / "recording-idle";
+  ::setenv("VELMORA_RECORDING_DIR", folder.c_str(), 1);
+  Card card(paths, "rec-idle-card", {"--start", "linecard", "--quiet", "--steady"});
+  Console console(paths, "COM1=" + card.Link(), "rec-idle");
+  ::setenv("VELMORA_RECORDING_DIR", (paths.work / "recording").c_str(), 1);
+  ChooseCom1(console, "LINE CARD APP");
+  console.Do("tab 1");
+  Sleep(3s);
+  const auto bytes = [&] {
+    std::uintmax_t total = 0;
+    for (const auto& f : fs::directory_iterator(folder)) total += fs::file_size(f.path());
+    return total;
+  };
+  const std::uintmax_t from = bytes();
+  Sleep(std::chrono::seconds(seconds));
+  const double perHour = static_cast<double>(bytes() - from) * 3600.0 / seconds;
+  Report(Format("recorder: bytes on disk per hour of idle polling (Status tab, %d s)", seconds),
+         Format("%.1f MB (the 256 MB ring: %.0f h)", perHour / 1e6, 256.0 * (1 << 20) / perHour));
+}
+
+// ---------------------------------------------------------------------------------------------
 
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
     {"flood", Flood},       {"idle", Idle},         {"trends", TrendsMemory}, {"latency", Latency},
     {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup},     {"replug", Replug},
-    {"silence", Silence},   {"network", Network}};
-const std::vector<std::string> kOrder = {"flood",    "idle",    "trends", "latency", "download",
-                                         "hexcheck", "startup", "replug", "silence", "network"};
+    {"silence", Silence},   {"network", Network},   {"recorder", RecorderCost}};
+const std::vector<std::string> kOrder = {"flood",   "idle",    "trends",  "latency",
+                                         "download", "hexcheck", "startup", "replug",
+                                         "silence",  "network",  "recorder"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
       "Scenarios: flood idle trends latency download hexcheck startup replug silence network\n"
-      "(default: all, in this order; silence needs root for its network namespaces).\n"
+      "recorder (default: all, in this order; silence needs root for its network namespaces).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
       "Prints one Markdown table on standard output.\n");
@@ -1023,6 +1081,8 @@ int main(int argc, char** argv) {
     paths.work = pattern;
     ownWork = true;
   }
+  // The consoles record into the work folder, never into the home folder.
+  ::setenv("VELMORA_RECORDING_DIR", (paths.work / "recording").c_str(), 1);
 
   int status = 0;
   Machine();

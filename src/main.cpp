@@ -1,6 +1,7 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
 #include <QIcon>
+#include <QSettings>
 #include <QTimer>
 #include <cstdlib>
 #include <memory>
@@ -16,6 +17,8 @@
 #include "platform/qt/qt_network_port.h"
 #include "platform/qt/qt_platform.h"
 #include "platform/qt/qt_serial_port.h"
+#include "recorder/console_recording.h"
+#include "recorder/replay_port.h"
 #include "serial/port_setup.h"
 #include "serial/port_switch.h"
 #include "serial/port_watch.h"
@@ -43,6 +46,22 @@ int main(int argc, char** argv) {
   velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
   velmora::QtNetworkPort networkPort;
   velmora::PortSwitch port(localPort, networkPort);
+  velmora::QtTimer replayTimer;
+  velmora::ReplayPort replayPort(replayTimer);
+  port.AddReplay(replayPort);
+  // Always recording: the ring's size in megabytes is a setting of the settings file
+  // ([Recording] limitMegabytes), read only.
+  const auto limitMb = QSettings(QString::fromStdString(sources.filePath), QSettings::IniFormat)
+                           .value("Recording/limitMegabytes", 256)
+                           .toULongLong();
+  velmora::Recorder recorder(
+      velmora::RecordingFolder(std::getenv("VELMORA_RECORDING_DIR"), std::getenv("XDG_STATE_HOME"),
+                               std::getenv("HOME")),
+      limitMb ? limitMb << 20 : velmora::kDefaultRecordingLimit, velmora::SystemClock());
+  velmora::RecordingPort recordedPort(port, recorder);
+  QTimer flushTimer;
+  QObject::connect(&flushTimer, &QTimer::timeout, [&recorder] { recorder.Flush(); });
+  flushTimer.start(500);
   velmora::QtTimer transmitTimer;
   velmora::QtTimer downloadTimer;
   velmora::QtFiles files;
@@ -53,12 +72,22 @@ int main(int argc, char** argv) {
 
   velmora::FileChooser& dialog =
       automated ? static_cast<velmora::FileChooser&>(scriptedChooser) : chooser;
-  velmora::Console console({port, transmitTimer, downloadTimer, files, dialog, messages, pump});
+  // VELMORA_RECORDING=off: no recording (the benchmark's comparison).
+  const bool recording = qEnvironmentVariable("VELMORA_RECORDING") != "off";
+  velmora::SerialPort& consolePort =
+      recording ? static_cast<velmora::SerialPort&>(recordedPort) : port;
+  velmora::Console console({consolePort, transmitTimer, downloadTimer, files, dialog, messages, pump});
   pump.runDeferred = [&console] { console.RunDeferred(); };
+  if (recording) velmora::UseRecorder(console, recorder);
   // The console keeps the devices behind the numbers; the port opens what it is told.
   velmora::UsePortTable(console, ports.table, ports.fixedNumbers);
   localPort.devices = [&console](int n) { return velmora::PortDevice(console, n); };
   networkPort.devices = localPort.devices;
+  replayPort.devices = localPort.devices;
+  replayPort.onEnded = [&console](const std::string& file, const velmora::CommandComparison& sent,
+                                  const std::optional<velmora::ReadFault>& fault) {
+    velmora::ReplayEnded(console, file, sent, fault);
+  };
   velmora::Form_Load(console);
   velmora::QtDeviceWatch deviceWatch;
   velmora::WatchPorts(console, deviceWatch);

@@ -14,10 +14,13 @@
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
+#include "recorder/pane_times.h"
 #include "serial/port_watch.h"
 #include "trends/trends.h"
 
 namespace velmora {
+
+class Recorder;
 
 struct Platform {
   SerialPort& MSComm1;
@@ -35,9 +38,12 @@ class ConsoleMessages : public MessageBox {
  public:
   explicit ConsoleMessages(MessageBox& shown) : shown_(shown) {}
   void Warning(const std::string& text) override {
-    if (!quiet) shown_.Warning(text);
+    if (quiet) return;
+    if (onShown) onShown(text);
+    shown_.Warning(text);
   }
   bool quiet = false;
+  std::function<void(const std::string&)> onShown;
 
  private:
   MessageBox& shown_;
@@ -94,6 +100,11 @@ class Console {
   // Devices behind the port numbers, and a lost port waiting for its device.
   PortWatchState portWatch;
   ConsoleMessages& boxes() { return boxes_; }
+
+  // The flight recorder, when the console records.
+  Recorder* recorder = nullptr;
+  // When each line of the Terminal pane arrived.
+  PaneTimes paneTimes;
 
  private:
   std::deque<std::function<void()>> deferred_;

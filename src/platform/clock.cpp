@@ -12,6 +12,11 @@ class StdClock : public Clock {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  std::int64_t MonotonicUs() const override {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   std::int64_t WallMs() const override {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())

@@ -30,6 +30,7 @@ struct OpenFileRequest {
 struct ChosenFile {
   std::string fileName;   // full path
   std::string fileTitle;  // bare name without the folder
+  int filterIndex = 0;    // the file type chosen
 };
 
 class FileChooser {

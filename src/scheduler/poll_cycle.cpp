@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "recorder/console_recording.h"
 #include "replies/numbers.h"
 
 namespace velmora {
@@ -79,6 +80,7 @@ void SendCommand(Console& c, std::string_view command) {
   line.reserve(command.size() + 2);
   line.append(command).append("\r\n");
   c.MSComm1.Output(line);
+  if (command.starts_with("wee ")) RecordEvent(c, "settings-written", command);
 }
 
 void TransmitTimer_Timer(Console& c) {

@@ -10,6 +10,8 @@ namespace velmora {
 class PortSwitch : public SerialPort {
  public:
   PortSwitch(SerialPort& local, SerialPort& network);
+  // Recordings played back as ports (replay://PATH).
+  void AddReplay(SerialPort& replay);
 
   void SetCommPort(int port) override;
   int CommPort() const override { return port_; }
@@ -24,8 +26,11 @@ class PortSwitch : public SerialPort {
   std::string DeviceName(int port) const override { return local_.DeviceName(port); }
 
  private:
+  void Listen(SerialPort* p);
+
   SerialPort& local_;
   SerialPort& network_;
+  SerialPort* replay_ = nullptr;
   SerialPort* active_;
   int port_ = 1;
 };

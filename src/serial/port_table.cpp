@@ -3,6 +3,7 @@
 
 #include <charconv>
 
+#include "recorder/replay_port.h"
 #include "serial/network_address.h"
 
 namespace velmora {
@@ -42,7 +43,11 @@ std::string PortDeviceFault(std::string_view device) {
   for (const char ch : device)
     if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) return "it holds a control character";
   std::string fault;
-  if (IsNetworkEntry(device)) ParseNetworkAddress(device, &fault);
+  if (device.starts_with("replay://")) {
+    if (!ParseReplayAddress(device)) fault = "a replay is replay://PATH, ?speed=N or ?speed=max";
+  } else if (IsNetworkEntry(device)) {
+    ParseNetworkAddress(device, &fault);
+  }
   return fault;
 }
 

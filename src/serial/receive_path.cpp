@@ -67,6 +67,7 @@ void AppendTerminal(Console& c, std::string text) {
     pane.append(old, old.size() - keep, keep).append(text);
   }
   c.ui.TerminalText.SetText(std::move(pane));
+  c.paneTimes.Appended(text, c.trends.clock().WallMs(), c.ui.TerminalText.Text().size());
 }
 
 void PortLost(Console& c, const std::string& description) {

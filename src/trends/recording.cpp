@@ -1,6 +1,7 @@
 #include "trends/recording.h"
 
 #include "app/console.h"
+#include "recorder/console_recording.h"
 #include "replies/numbers.h"
 
 namespace velmora {
@@ -22,6 +23,8 @@ void RecordCpeReset(Console& c, int cpe, LinkCode why) {
 
 void MarkTrend(Console& c, Quantity q, int value) {
   c.trends.Mark(c.state.ProgramType, q, value);
+  if (q == Quantity::Program) RecordEvent(c, "program", ProgramName(value));
+  if (q == Quantity::Download) RecordEvent(c, value ? "download-started" : "download-ended", {});
 }
 
 void ExportCsv_Click(Console& c) {

@@ -39,6 +39,8 @@ class Workspace {
     char pattern[] = "/tmp/velmora-e2e-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
     dir_ = pattern;
+    // Consoles started from here record into the workspace, never into the home folder.
+    ::setenv("VELMORA_RECORDING_DIR", Path("recording").c_str(), 1);
   }
   ~Workspace() { std::filesystem::remove_all(dir_, ec_); }
   std::filesystem::path Path(const std::string& name) const { return dir_ / name; }

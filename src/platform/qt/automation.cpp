@@ -8,6 +8,7 @@
 //   get NAME PROPERTY        text, color, visible, enabled, readonly, index, count, value
 //   wait NAME PROPERTY VALUE MS   answers once the property has the value, or after MS
 //   answer-file PATH | answer-cancel   the next file chooser's answer
+//   answer-file-type INDEX PATH   the same, with the INDEX-th file type chosen
 //   boxes                    the message boxes shown so far, "|"-separated
 //   close-box                closes the message box shown
 //   shot PATH                saves a picture of the window
@@ -226,6 +227,12 @@ void Automation::Execute(const QString& line) {
     const QString path = line.section(' ', 1);
     chooser_.answers.push_back(
         ChosenFile{path.toStdString(), QFileInfo(path).fileName().toStdString()});
+    return Reply("ok");
+  }
+  if (command == "answer-file-type") {
+    const QString path = line.section(' ', 2);
+    chooser_.answers.push_back(ChosenFile{path.toStdString(),
+                                          QFileInfo(path).fileName().toStdString(), name.toInt()});
     return Reply("ok");
   }
   if (command == "answer-cancel") {

@@ -4,11 +4,14 @@
 #include "platform/qt/gui_main.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +31,7 @@
 
 #include "app/lifecycle.h"
 #include "platform/qt/trends_view.h"
+#include "recorder/saving.h"
 
 namespace velmora {
 namespace {
@@ -375,6 +379,7 @@ QWidget* GuiMain::Create(Control& c) {
         model.UserShowTab(i);
         if (paneDirty_) paneRender_.start();
       });
+      AddRecorderControls(model);
       // Positions inside the tab control count from its corner, the pages start below the
       // tabs: re-place their members whenever the page area moves.
       tabStack_ = tabs_->findChild<QStackedWidget*>();
@@ -568,6 +573,39 @@ void GuiMain::Update(Control& c, Prop p) {
   }
 }
 
+void GuiMain::AddRecorderControls(TabControl& model) {
+  // The flight recorder's controls sit where the designed layout leaves room, and show with
+  // the Terminal page: nothing of the window's own layout moves or is covered.
+  auto* corner = new QWidget(tabs_);
+  auto* row = new QHBoxLayout(corner);
+  row->setContentsMargins(0, 0, 0, 1);
+  auto* save = new QPushButton(QString::fromUtf8("Save Recording…"), corner);
+  save->setObjectName("SaveRecordingButton");
+  row->addWidget(save);
+  connect(save, &QPushButton::clicked, this, [this] { SaveRecording_Click(console_); });
+  tabs_->setCornerWidget(corner, Qt::TopRightCorner);
+  // The tab row has no room for more: "Show Times" takes the free corner right of Exit.
+  auto* times = new QCheckBox("Show Times", this);
+  times->setObjectName("ShowTimesCheck");
+  const int room = PxX(kClientWidthTwips - 5820) - 4;
+  QFont font = times->font();
+  for (; times->sizeHint().width() > room && font.pointSizeF() > 6; times->setFont(font))
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  times->setGeometry(PxX(5820), PxY(4680), room, times->sizeHint().height());
+  connect(times, &QCheckBox::toggled, this, [this](bool on) {
+    showTimes_ = on;
+    RenderTerminal();
+  });
+  const auto terminal =
+      static_cast<int>(std::find(model.Captions().begin(), model.Captions().end(), "Terminal") -
+                       model.Captions().begin());
+  for (QWidget* w : {corner, static_cast<QWidget*>(times)}) {
+    w->setVisible(tabs_->currentIndex() == terminal);
+    connect(tabs_, &QTabWidget::currentChanged, w,
+            [w, terminal](int i) { w->setVisible(i == terminal); });
+  }
+}
+
 void GuiMain::RenderTerminal() {
   auto* pane = static_cast<QPlainTextEdit*>(WidgetFor(console_.ui.TerminalText));
   // A pane nobody sees is drawn when its tab is shown: polling an idle card costs nothing then.
@@ -578,7 +616,22 @@ void GuiMain::RenderTerminal() {
   const bool following = bar->value() == bar->maximum();
   const int from = bar->value();
   const int column = pane->horizontalScrollBar()->value();
-  pane->setPlainText(TerminalDisplayText(console_.ui.TerminalText.Text()));
+  const std::string& text = console_.ui.TerminalText.Text();
+  if (!showTimes_) {
+    pane->setPlainText(TerminalDisplayText(text));
+  } else {
+    // Each line after the local time its first byte arrived; the pane's text stays as it came.
+    QString shown;
+    for (std::size_t from = 0; from < text.size();) {
+      const std::size_t end = text.find("\r\n", from);
+      const std::size_t next = end == std::string::npos ? text.size() : end + 2;
+      const std::int64_t ms = console_.paneTimes.TimeAt(from, text.size());
+      if (ms >= 0) shown += QDateTime::fromMSecsSinceEpoch(ms).toString("HH:mm:ss.zzz ");
+      shown += TerminalDisplayText(text.substr(from, next - from));
+      from = next;
+    }
+    pane->setPlainText(shown);
+  }
   bar->setValue(following ? bar->maximum() : from);
   pane->horizontalScrollBar()->setValue(column);
 }

@@ -43,6 +43,7 @@ class GuiMain : public QWidget {
   void Place(Control& c);
   QWidget* ContainerWidget(const std::string& container) const;
   void RenderTerminal();
+  void AddRecorderControls(TabControl& model);
   void NameFields();
   void OrderTabs();
   void ShowValue(TextBox& model, QLineEdit* e);
@@ -56,6 +57,7 @@ class GuiMain : public QWidget {
   std::map<std::string, QWidget*> containers_;
   QTimer paneRender_;
   bool paneDirty_ = false;
+  bool showTimes_ = false;
 };
 
 }  // namespace velmora

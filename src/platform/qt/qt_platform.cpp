@@ -1,5 +1,10 @@
 #include "platform/qt/qt_platform.h"
 
+#include <QSaveFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -72,12 +77,18 @@ FileError QtFiles::Replace(const std::string& path, std::string_view bytes) {
   QSaveFile file(name);
   // A full disk shows only when the buffer is flushed: without this check commit() put an empty
   // file in place of the old one and called it done.
-  if (!file.open(QIODevice::WriteOnly) ||
-      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-          static_cast<qint64>(bytes.size()) ||
-      !file.flush() || !file.commit())
-    return file.errorString().toStdString();
-  return {};
+  errno = 0;
+  if (file.open(QIODevice::WriteOnly) &&
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+          static_cast<qint64>(bytes.size()) &&
+      file.flush() && file.commit())
+    return {};
+  // A failed flush can leave Qt's text at "Unknown error"; the system's reason is the one to give.
+  const int error = errno;
+  std::string reason = file.errorString().toStdString();
+  if (error != 0 && (reason.empty() || reason == "Unknown error")) reason = std::strerror(error);
+  file.cancelWriting();
+  return reason;
 }
 
 std::int64_t QtFiles::Length(std::int16_t number) {
@@ -161,7 +172,9 @@ std::optional<ChosenFile> QtFileChooser::ShowOpen(const OpenFileRequest& request
       if (answer != QMessageBox::Yes) continue;
     }
     lastFolder_ = info.absolutePath();
-    return ChosenFile{info.absoluteFilePath().toStdString(), info.fileName().toStdString()};
+    return ChosenFile{info.absoluteFilePath().toStdString(), info.fileName().toStdString(),
+                      static_cast<int>(std::max<qsizetype>(
+                          0, filters.indexOf(dialog.selectedNameFilter())))};
   }
 }
 

@@ -1,0 +1,26 @@
+#include "recorder/pane_times.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+void PaneTimes::Appended(std::string_view text, std::int64_t wallMs, std::size_t paneSize) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (lineEnded_) starts_.push_back({appended_ + i, wallMs});
+    lineEnded_ = text[i] == '\n' && (i > 0 ? text[i - 1] : last_) == '\r';
+  }
+  if (!text.empty()) last_ = text.back();
+  appended_ += text.size();
+  // Lines wholly trimmed from the pane are forgotten; the one it begins inside of is kept.
+  const std::uint64_t paneStart = appended_ - std::min<std::uint64_t>(paneSize, appended_);
+  while (starts_.size() > 1 && starts_[1].first <= paneStart) starts_.pop_front();
+}
+
+std::int64_t PaneTimes::TimeAt(std::size_t position, std::size_t paneSize) const {
+  const std::uint64_t at = appended_ - std::min<std::uint64_t>(paneSize, appended_) + position;
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), at,
+                                      [](std::uint64_t a, const auto& s) { return a < s.first; });
+  return after == starts_.begin() ? -1 : std::prev(after)->second;
+}
+
+}  // namespace velmora
