@@ -622,13 +622,13 @@ void GuiMain::RenderTerminal() {
   } else {
     // Each line after the local time its first byte arrived; the pane's text stays as it came.
     QString shown;
-    for (std::size_t from = 0; from < text.size();) {
-      const std::size_t end = text.find("\r\n", from);
+    for (std::size_t line = 0; line < text.size();) {
+      const std::size_t end = text.find("\r\n", line);
       const std::size_t next = end == std::string::npos ? text.size() : end + 2;
-      const std::int64_t ms = console_.paneTimes.TimeAt(from, text.size());
+      const std::int64_t ms = console_.paneTimes.TimeAt(line, text.size());
       if (ms >= 0) shown += QDateTime::fromMSecsSinceEpoch(ms).toString("HH:mm:ss.zzz ");
-      shown += TerminalDisplayText(text.substr(from, next - from));
-      from = next;
+      shown += TerminalDisplayText(text.substr(line, next - line));
+      line = next;
     }
     pane->setPlainText(shown);
   }
