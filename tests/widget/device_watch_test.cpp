@@ -12,7 +12,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "platform/qt/qt_device_watch.h"
+#include "platform/qt/io/qt_device_watch.h"
 
 namespace velmora {
 namespace {

@@ -16,7 +16,7 @@
 #include <set>
 
 #include "app/program_view.h"
-#include "platform/qt/qt_platform.h"
+#include "platform/qt/window/qt_dialogs.h"
 #include "widget/shown_window.h"
 
 namespace velmora::testing {

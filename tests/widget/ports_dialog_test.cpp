@@ -1,6 +1,6 @@
 // The Ports dialog offscreen, and the settings file on disk: QSettings' own INI, written whole
 // or not at all.
-#include "platform/qt/ports_dialog.h"
+#include "platform/qt/window/ports_dialog.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -16,7 +16,7 @@
 #include <QTest>
 #include <fstream>
 
-#include "platform/qt/port_settings.h"
+#include "platform/qt/io/port_settings.h"
 
 namespace velmora::testing {
 namespace {

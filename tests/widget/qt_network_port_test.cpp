@@ -1,6 +1,6 @@
 // The network port against a terminal server that refuses a held line (the rest of the port is
 // driven through ser2net, end to end).
-#include "platform/qt/qt_network_port.h"
+#include "platform/qt/io/qt_network_port.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The Qt serial port over a real pseudo-terminal: opening by COM number, received bytes and the
 // send threshold (a line that goes away is pulled under the real console, end to end).
-#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/io/qt_serial_port.h"
 
 #include <gtest/gtest.h>
 #include <pty.h>

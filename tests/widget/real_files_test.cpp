@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "app/lifecycle.h"
-#include "platform/qt/qt_platform.h"
+#include "platform/qt/io/qt_platform.h"
 #include "support/fakes.h"
 #include "trends/recording.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "app/lifecycle.h"
-#include "platform/qt/gui_main.h"
+#include "platform/qt/window/gui_main.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {

@@ -8,8 +8,8 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QXYSeries>
 
-#include "platform/qt/port_settings.h"
-#include "platform/qt/trends_view.h"
+#include "platform/qt/window/ports_button.h"
+#include "platform/qt/window/trends_view.h"
 #include "widget/shown_window.h"
 
 namespace velmora::testing {

@@ -1,4 +1,4 @@
-// The port table's settings file on disk, and the window's way to the Ports dialog.
+// The port table's settings file on disk, and the devices that can be pinned to a number.
 #pragma once
 
 #include <string>
@@ -8,8 +8,6 @@
 
 namespace velmora {
 
-class GuiMain;
-
 // The settings file's text into `sources` (its path already there); a missing file is no fault.
 void ReadSettingsFile(PortSources& sources);
 // Writes `table` into the settings file, keeping its other lines; what went wrong, or empty. The
@@ -18,9 +16,5 @@ std::string WriteSettingsFile(const std::string& path, const PortTable& table);
 // What the Ports dialog offers to pin: the /dev/serial/by-id/ links, then the system's devices.
 std::vector<std::string> PinnableDevices();
 bool DevicePresent(const std::string& device);
-
-// A small "Ports..." button right of the port list, in the room before the Exit button; it opens
-// the Ports dialog, whose saved table the console takes on at once.
-void AddPortsButton(GuiMain& window, Console& console, PortSetup& setup, const std::string& path);
 
 }  // namespace velmora

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/io/qt_serial_port.h"
 
 #include <sys/ioctl.h>
 #include <termios.h>

@@ -1,5 +1,5 @@
 // Reading the command line with QCommandLineParser, on a core application that needs no display.
-#include "platform/qt/command_line.h"
+#include "platform/qt/io/command_line.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -21,7 +21,7 @@
 //   quit                     closes the window
 // Every command gets one answer line: "ok" [value] or "error" reason; a value's line ends are
 // written as \n and \r, its backslashes as \\.
-#include "platform/qt/automation.h"
+#include "platform/qt/window/automation.h"
 
 #include <unistd.h>
 
@@ -46,7 +46,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/qt/gui_main.h"
+#include "platform/qt/window/gui_main.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_network_port.h"
+#include "platform/qt/io/qt_network_port.h"
 
 #ifdef __linux__
 #include <netinet/in.h>

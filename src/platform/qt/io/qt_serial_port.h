@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/qt/comm_events.h"
+#include "platform/qt/io/comm_events.h"
 #include "platform/serial_port.h"
 #include "serial/port_table.h"
 

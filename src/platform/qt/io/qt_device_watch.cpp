@@ -1,4 +1,4 @@
-#include "platform/qt/qt_device_watch.h"
+#include "platform/qt/io/qt_device_watch.h"
 
 #include <libudev.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/io/qt_serial_port.h"
 
 namespace velmora {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/dialogs.h"
-#include "platform/qt/qt_platform.h"
+#include "platform/qt/window/qt_dialogs.h"
 
 namespace velmora {
 

@@ -1,4 +1,4 @@
-#include "platform/qt/comm_events.h"
+#include "platform/qt/io/comm_events.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,5 +1,5 @@
 // The Ports dialog's widgets; the table's rules are the core's.
-#include "platform/qt/ports_dialog.h"
+#include "platform/qt/window/ports_dialog.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,18 +1,14 @@
-// Qt implementations of the timer, files, file chooser, message box and event pump.
+// Qt implementations of the timer, files and event pump: Qt Core only, so that a program without
+// a display can use them.
 #pragma once
 
 #include <QFile>
-#include <QFileInfo>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
-#include <QWidget>
 #include <functional>
 #include <map>
 #include <memory>
-#include <vector>
 
-#include "platform/dialogs.h"
 #include "platform/event_pump.h"
 #include "platform/files.h"
 #include "platform/timer.h"
@@ -50,26 +46,6 @@ class QtFiles : public Files {
  private:
   FileError Open(std::int16_t number, const std::string& path, QIODevice::OpenMode mode);
   std::map<std::int16_t, std::unique_ptr<QFile>> open_;
-};
-
-// Why the chooser refuses a file to be written to, in its own words; empty if it does not.
-QString WriteRefusal(const QFileInfo& file);
-
-class QtFileChooser : public FileChooser {
- public:
-  std::optional<ChosenFile> ShowOpen(const OpenFileRequest& request) override;
-  QPointer<QWidget> parent;
-
- private:
-  QString lastFolder_;  // this run only
-};
-
-class QtMessageBox : public MessageBox {
- public:
-  void Warning(const std::string& text) override;
-  QPointer<QWidget> parent;
-  // Every text shown, oldest first.
-  std::vector<std::string> shown;
 };
 
 class QtEventPump : public EventPump {

@@ -1,7 +1,7 @@
 // Builds GUI_Main's widgets from the window model. Model changes reach the widgets through the
 // controls' observers; widgets reach the model only through a person's actions, never through
 // programmatic changes, so each handler runs exactly once per action.
-#include "platform/qt/gui_main.h"
+#include "platform/qt/window/gui_main.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -30,7 +30,7 @@
 #include <cmath>
 
 #include "app/lifecycle.h"
-#include "platform/qt/trends_view.h"
+#include "platform/qt/window/trends_view.h"
 #include "recorder/saving.h"
 
 namespace velmora {

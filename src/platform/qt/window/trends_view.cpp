@@ -1,4 +1,4 @@
-#include "platform/qt/trends_view.h"
+#include "platform/qt/window/trends_view.h"
 
 #include <QComboBox>
 #include <QDateTime>

@@ -1,16 +1,12 @@
-// Reading and writing the settings file, and opening the Ports dialog from the window.
-#include "platform/qt/port_settings.h"
+// Reading and writing the settings file, and the devices on this machine.
+#include "platform/qt/io/port_settings.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QSaveFile>
 
-#include "app/console.h"
-#include "platform/qt/gui_main.h"
-#include "platform/qt/ports_dialog.h"
-#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/io/qt_serial_port.h"
 #include "serial/network_address.h"
 
 namespace velmora {
@@ -52,28 +48,6 @@ std::vector<std::string> PinnableDevices() {
 
 bool DevicePresent(const std::string& device) {
   return IsNetworkEntry(device) || QFileInfo::exists(QString::fromStdString(device));
-}
-
-void AddPortsButton(GuiMain& window, Console& console, PortSetup& setup, const std::string& path) {
-  auto* button = new QPushButton("Ports...", &window);
-  button->setObjectName("PortsButton");
-  button->setToolTip("The port table: which device or terminal server each COM number leads to");
-  button->setGeometry(window.PxX(3600), window.PxY(4440), window.PxX(960), window.PxY(288));
-  QObject::connect(button, &QPushButton::clicked, &window, [&window, &console, &setup, path] {
-    PortsDialog dialog(setup, PinnableDevices(), PortInUse(console), &window);
-    dialog.present = DevicePresent;
-    dialog.save = [&](const PortTable& table) {
-      std::string failure = WriteSettingsFile(path, table);
-      if (!failure.empty()) return failure;
-      ChangePortTable(console, table, DevicePresent);
-      setup.table = table;
-      setup.origin.clear();
-      for (const auto& entry : table) setup.origin[entry.first] = PortOrigin::SettingsFile;
-      return failure;
-    };
-    dialog.exec();
-  });
-  button->show();
 }
 
 }  // namespace velmora

@@ -15,7 +15,7 @@
 
 #include "platform/device_events.h"
 #include "platform/device_watch.h"
-#include "platform/qt/qt_network_port.h"
+#include "platform/qt/io/qt_network_port.h"
 
 struct udev;
 struct udev_monitor;

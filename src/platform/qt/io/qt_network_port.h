@@ -9,7 +9,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/qt/comm_events.h"
+#include "platform/qt/io/comm_events.h"
 #include "platform/serial_port.h"
 #include "serial/network_address.h"
 #include "serial/remote_line.h"
