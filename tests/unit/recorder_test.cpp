@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "recorder/console_recording.h"
+#include "recorder/pane_times.h"
+#include "recorder/replay_port.h"
 #include "recorder/saving.h"
 #include "support/console_fixture.h"
 
@@ -36,6 +38,15 @@ std::string AllBytes() {
 std::string Records(const Recording& r) {
   std::string out;
   for (const Record& x : r.records) out += RecordLine(x);
+  return out;
+}
+
+// Each record as "in", "out" or its event's name, with its data; events always show theirs.
+std::string Named(const Recording& r, bool data) {
+  std::string out;
+  for (const Record& x : r.records)
+    out += x.kind == RecordKind::Event ? x.name + "=" + x.data + ";"
+           : (x.kind == RecordKind::In ? "in" : "out") + (data ? "=" + x.data : "") + ";";
   return out;
 }
 
@@ -165,12 +176,7 @@ TEST(RecorderConsole, RecordsBytesBothWaysAndTheConsolesEvents) {
   c.messages.Warning("a box");
   fake.port.Lose("gone");
   c.RunDeferred();
-  std::string seen;
-  for (const Record& r : rec.Read().records)
-    seen += (r.kind == RecordKind::Event ? r.name + "=" + r.data
-             : r.kind == RecordKind::In  ? "in"
-                                         : "out") +
-            ";";
+  const std::string seen = Named(rec.Read(), false);
   EXPECT_NE(seen.find("port-chosen=COM1 /dev/ttyX;port-opened=/dev/ttyX;"), std::string::npos)
       << seen;
   EXPECT_NE(seen.find("in;program="), std::string::npos) << seen;
@@ -178,11 +184,6 @@ TEST(RecorderConsole, RecordsBytesBothWaysAndTheConsolesEvents) {
   EXPECT_NE(seen.find("box=a box;port-lost=gone;"), std::string::npos) << seen;
 }
 
-}  // namespace
-}  // namespace velmora::testing
-
-namespace velmora::testing {
-namespace {
 
 TEST(RecorderSave, KeepsTheChosenMinutesAsARecordingOrAnAsciicast) {
   TempDir dir;
@@ -206,13 +207,7 @@ TEST(RecorderSave, KeepsTheChosenMinutesAsARecordingOrAnAsciicast) {
     SaveRecording_Click(fake.c);
     Recording back;
     ParseRecording(fake.fake.files.disk["/saved.jsonl"].bytes, "saved", false, back);
-    std::string seen;
-    for (const Record& r : back.records)
-      seen += (r.kind == RecordKind::Event ? r.name
-               : r.kind == RecordKind::In  ? "in"
-                                           : "out") +
-              "=" + r.data + ";";
-    EXPECT_EQ(seen, kept) << type;
+    EXPECT_EQ(Named(back, true), kept) << type;
     EXPECT_FALSE(back.fault);
   }
   fake.fake.chooser.answers.push_back(ChosenFile{"/s.cast", "s.cast", 5});
@@ -238,13 +233,6 @@ TEST(RecorderSave, KeepsTheChosenMinutesAsARecordingOrAnAsciicast) {
             "c\r\n");
 }
 
-}  // namespace
-}  // namespace velmora::testing
-
-#include "recorder/replay_port.h"
-
-namespace velmora::testing {
-namespace {
 
 TEST(RecorderReplay, PlaysTheCardsBytesWithTheirSpacingAtTheSpeedAskedThenSaysWhereItStopped) {
   TempDir dir;
@@ -301,13 +289,6 @@ TEST(RecorderReplay, ComparesTheCommandsSentWithThoseSentThen) {
                                      "being sound (/r.jsonl, line 7: garbage)."});
 }
 
-}  // namespace
-}  // namespace velmora::testing
-
-#include "recorder/pane_times.h"
-
-namespace velmora::testing {
-namespace {
 
 TEST(RecorderPaneTimes, EachLineHasTheTimeItsFirstByteArrivedEvenAfterTheTrim) {
   PaneTimes times;
