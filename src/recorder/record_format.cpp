@@ -1,5 +1,6 @@
 #include "recorder/record_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <map>
 
@@ -287,14 +288,23 @@ void ParseRecording(std::string_view text, const std::string& file, bool tornTai
         return fail(lineNo, "a recording of a newer version (" + (*members)["version"] +
                                 ") than this console reads (" + std::to_string(kRecordingVersion) +
                                 ")");
-      if (!into.header)
-        into.header =
-            RecordingHeader{static_cast<int>(*version), Number(*members, "wallMs").value_or(0),
-                            Number(*members, "t").value_or(0)};
+      const RecordingHeader h{static_cast<int>(*version), Number(*members, "wallMs").value_or(0),
+                              Number(*members, "t").value_or(0)};
+      if (!into.header) {
+        into.header = h;
+      } else if (const std::int64_t last = into.records.empty() ? into.header->startUs
+                                                                : into.records.back().us;
+                 h.startUs + into.offsetUs < last) {
+        // A file of a later boot: its clock started again. The wall clock places it, never
+        // before what came earlier, so that order and "the last N minutes" hold.
+        const std::int64_t placed = into.header->startUs + (h.wallMs - into.header->wallMs) * 1000;
+        into.offsetUs = std::max(placed, last) - h.startUs;
+      }
       continue;
     }
     Record r;
     if (std::string why = ReadRecord(*members, r); !why.empty()) return fail(lineNo, why);
+    r.us += into.offsetUs;
     into.records.push_back(std::move(r));
   }
 }

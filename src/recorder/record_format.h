@@ -49,6 +49,9 @@ struct Recording {
   std::optional<RecordingHeader> header;  // the first file's
   std::vector<Record> records;
   std::optional<ReadFault> fault;
+  // What was added to the monotonic times of the last file read to put them on the first
+  // file's timeline (nonzero after a reboot, whose clock started again).
+  std::int64_t offsetUs = 0;
 };
 
 // Adds one file's records to into, stopping at the first line that is not sound. A torn last

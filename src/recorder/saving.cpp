@@ -75,7 +75,7 @@ void SaveRecording_Click(Console& c) {
   const int type = std::clamp(chosen->filterIndex, 0, 5);
   const std::int64_t window = kWindows[type % 3];
   const Recording r = c.recorder->Read();
-  const std::int64_t from = window ? c.recorder->NowUs() - window : INT64_MIN;
+  const std::int64_t from = window ? c.recorder->NowUs() + r.offsetUs - window : INT64_MIN;
   const std::string text = type < 3 ? RecordingText(r, from) : AsciicastText(r, from);
   // Written whole or not at all: the ring is only read, so a failure loses nothing from it.
   if (const FileError error = c.files.Replace(chosen->fileName, text))

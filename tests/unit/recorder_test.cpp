@@ -19,8 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TempDir {
-  fs::path path = fs::temp_directory_path() / ("velmora-rec-" + std::to_string(::getpid()));
-  TempDir() { fs::create_directories(path); }
+  fs::path path;
+  explicit TempDir(const std::string& name = "rec")
+      : path(fs::temp_directory_path() / ("velmora-" + name + "-" + std::to_string(::getpid()))) {
+    fs::create_directories(path);
+  }
   ~TempDir() { fs::remove_all(path); }
 };
 
@@ -209,6 +212,23 @@ TEST(RecorderSave, KeepsTheChosenMinutesAsARecordingOrAnAsciicast) {
     ParseRecording(fake.fake.files.disk["/saved.jsonl"].bytes, "saved", false, back);
     EXPECT_EQ(Named(back, true), kept) << type;
     EXPECT_FALSE(back.fault);
+  }
+  {  // A segment of the boot before, whose clock had run far longer: earlier all the same, and
+     // out of the last 5 minutes, by the wall clock.
+    TempDir other("boots");
+    std::ofstream(other.path / "segment-00000001.jsonl")
+        << "{\"format\":\"velmora-recording\",\"version\":1,\"wallMs\":" << clock.wall - 600'000
+        << ",\"t\":9000000000000}\n{\"t\":9000000000001,\"in\":\"eg==\"}\n";
+    Recorder again(other.path.string(), 1 << 20, clock);
+    UseRecorder(fake.c, again);
+    again.Add(RecordKind::In, {}, "now");
+    EXPECT_EQ(Named(again.Read(), true), "in=z;in=now;");
+    fake.fake.chooser.answers.push_back(ChosenFile{"/boots.jsonl", "boots.jsonl", 0});
+    SaveRecording_Click(fake.c);
+    Recording saved;
+    ParseRecording(fake.fake.files.disk["/boots.jsonl"].bytes, "boots", false, saved);
+    EXPECT_EQ(Named(saved, true), "in=now;");
+    UseRecorder(fake.c, rec);
   }
   fake.fake.chooser.answers.push_back(ChosenFile{"/s.cast", "s.cast", 5});
   SaveRecording_Click(fake.c);
