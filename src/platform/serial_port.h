@@ -43,6 +43,9 @@ class SerialPort {
 
   // The device behind a port number, for the list's tool tips; empty when there is none.
   virtual std::string DeviceName(int port) const = 0;
+  // When what Input() gave last arrived, as wall-clock milliseconds, for a port that plays back
+  // a recording; -1 for a live port, whose bytes arrived just now.
+  virtual std::int64_t ArrivedWallMs() const { return -1; }
 
   // Runs on the window's thread for every receive and send event.
   std::function<void()> onComm;

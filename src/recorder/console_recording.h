@@ -27,6 +27,7 @@ class RecordingPort : public SerialPort {
   void SetSThreshold(int n) override { port_.SetSThreshold(n); }
   int SThreshold() const override { return port_.SThreshold(); }
   std::string DeviceName(int port) const override { return port_.DeviceName(port); }
+  std::int64_t ArrivedWallMs() const override { return port_.ArrivedWallMs(); }
 
  private:
   SerialPort& port_;

@@ -111,6 +111,8 @@ bool ReplayPort::Output(const std::string& bytes) {
 }
 
 std::string ReplayPort::Input() {
+  const auto& h = recording_.header;
+  if (!input_.empty()) arrivedWallMs_ = h ? h->wallMs + (inputUs_ - h->startUs) / 1000 : -1;
   return std::exchange(input_, {});
 }
 
@@ -136,7 +138,10 @@ void ReplayPort::Tick() {
     const double stepUs = speed_ > 0 ? timer_.Interval() * 1000.0 * speed_ : 0;
     playedUs_ = std::max(playedUs_ + static_cast<std::int64_t>(stepUs), records[next_].us);
     for (; next_ < records.size() && records[next_].us <= playedUs_; ++next_) {
-      if (records[next_].kind == RecordKind::In) input_ += records[next_].data;
+      if (records[next_].kind == RecordKind::In) {
+        if (input_.empty()) inputUs_ = records[next_].us;
+        input_ += records[next_].data;
+      }
       const Record& r = records[next_];
       if (r.kind == RecordKind::Out && !recordedDownloading_) recordedSent_ += r.data;
       if (r.kind == RecordKind::Event && r.name == "download-started") recordedDownloading_ = true;

@@ -48,6 +48,7 @@ class ReplayPort : public SerialPort {
   bool IsOpen() const override { return open_; }
   bool Output(const std::string& bytes) override;
   std::string Input() override;
+  std::int64_t ArrivedWallMs() const override { return arrivedWallMs_; }
   CommEvent Event() const override { return event_; }
   void SetSThreshold(int n) override { threshold_ = n; }
   int SThreshold() const override { return threshold_; }
@@ -77,6 +78,8 @@ class ReplayPort : public SerialPort {
   std::size_t next_ = 0;       // the next record to play
   std::int64_t playedUs_ = 0;  // recorded time reached
   std::string input_, sent_, recordedSent_;
+  std::int64_t inputUs_ = 0;         // when the first byte of input_ arrived then
+  std::int64_t arrivedWallMs_ = -1;  // the same, for what Input() gave last
 };
 
 // The end of a replay in the console: one line in the Terminal pane, and one box when the file

@@ -20,6 +20,7 @@ class PortSwitch : public SerialPort {
   bool IsOpen() const override { return active_->IsOpen(); }
   bool Output(const std::string& bytes) override { return active_->Output(bytes); }
   std::string Input() override { return active_->Input(); }
+  std::int64_t ArrivedWallMs() const override { return active_->ArrivedWallMs(); }
   CommEvent Event() const override { return active_->Event(); }
   void SetSThreshold(int n) override { active_->SetSThreshold(n); }
   int SThreshold() const override { return active_->SThreshold(); }

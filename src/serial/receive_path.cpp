@@ -67,7 +67,10 @@ void AppendTerminal(Console& c, std::string text) {
     pane.append(old, old.size() - keep, keep).append(text);
   }
   c.ui.TerminalText.SetText(std::move(pane));
-  c.paneTimes.Appended(text, c.trends.clock().WallMs(), c.ui.TerminalText.Text().size());
+  // A replayed card's bytes carry the time they arrived then, which is what "Show Times" shows.
+  const std::int64_t then = c.MSComm1.ArrivedWallMs();
+  c.paneTimes.Appended(text, then >= 0 ? then : c.trends.clock().WallMs(),
+                       c.ui.TerminalText.Text().size());
 }
 
 void PortLost(Console& c, const std::string& description) {

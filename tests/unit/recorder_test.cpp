@@ -264,13 +264,18 @@ TEST(RecorderReplay, PlaysTheCardsBytesWithTheirSpacingAtTheSpeedAskedThenSaysWh
       << RecordLine({RecordKind::Out, 6'100'000, "", "help\r\nver\r\n"})
       << RecordLine({RecordKind::In, 6'400'000, "", "c"}) << "{\"t\":6500000,\"in\":\"Y";
   for (const auto& [speed, arrivals] : std::vector<std::pair<std::string, std::string>>{
-           {"", "a@1 b@1000 c@1400 end@1401"}, {"?speed=4", "a@1 b@250 c@350 end@351"}}) {
+           {"", "a@1=0 b@1000=1000 c@1400=1400 end@1401"},
+           {"?speed=4", "a@1=0 b@250=1000 c@350=1400 end@351"}}) {
     FakeClock clock;
     FakeTimer timer(&clock);
     ReplayPort port(timer);
     port.devices = [&](int) { return "replay://" + file + speed; };
     std::string seen;
-    port.onComm = [&] { seen += port.Input() + "@" + std::to_string(clock.now) + " "; };
+    // Each arrival now, and when it arrived then (for "Show Times").
+    port.onComm = [&] {
+      seen += port.Input() + "@" + std::to_string(clock.now);
+      seen += "=" + std::to_string(port.ArrivedWallMs()) + " ";
+    };
     port.onEnded = [&](const std::string&, const CommandComparison& sent,
                        const std::optional<ReadFault>& fault) {
       seen += "end@" + std::to_string(clock.now);
