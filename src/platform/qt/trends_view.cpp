@@ -249,8 +249,14 @@ void TrendsView::Redraw() {
     high += (high - low) * 0.08;
   }
 
-  values_->setRange(low, high);
-  values_->applyNiceNumbers();
+  // Each range set lays the whole chart out again: the same one is not set twice.
+  if (low != asked_[0] || high != asked_[1] || values_->min() != set_[0] ||
+      values_->max() != set_[1]) {
+    values_->setRange(low, high);
+    values_->applyNiceNumbers();
+    asked_ = {low, high};
+    set_ = {values_->min(), values_->max()};
+  }
   low = values_->min();
 
   // Events sit on the time axis: state changes and lost links of every CPE, program changes.

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 
 #include "app/console.h"
@@ -58,6 +59,7 @@ class TrendsView : public QWidget {
   ChartKind kind_ = kSignal;
   Range range_ = k1Hour;
   QTimer tick_;
+  std::array<double, 2> asked_{}, set_{};  // the value axis's range: asked for, and made nice
   std::uint64_t drawnRevision_ = 0;
   std::int64_t drawnAt_ = 0;
   bool drawn_ = false;
