@@ -114,6 +114,19 @@ std::int64_t RuntimeNs(pid_t pid) {
   return total;
 }
 
+// Times the process's threads went to sleep and were woken: each voluntary context switch is
+// one wait for a timer, a descriptor or a lock that ended.
+long long Wakeups(pid_t pid) {
+  long long total = 0;
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    std::ifstream in(task.path() / "status");
+    for (std::string line; std::getline(in, line);)
+      if (line.starts_with("voluntary_ctxt_switches:")) total += std::stoll(line.substr(24));
+  }
+  return total;
+}
+
 // Children end with the benchmark, however it ends.
 void OnSignal(int sig) {
   drive::Child::KillAll();
@@ -439,7 +452,8 @@ void Flood(const Paths& paths) {
 // ---------------------------------------------------------------------------------------------
 // Idle: the console polling a quiet simulated card.
 
-void IdleShare(Console& console, Card& card, int seconds, const char* what, bool goal);
+void IdleShare(Console& console, Card& card, int seconds, const char* what, bool trendsShown,
+               double goal);
 
 void Idle(const Paths& paths) {
   const int seconds = std::stoi(Env("BENCH_IDLE_SECONDS", "60"));
@@ -448,16 +462,18 @@ void Idle(const Paths& paths) {
   Console console(paths, "COM1=" + card.Link(), "idle");
   ChooseCom1(console, "LINE CARD APP");
   Sleep(3s);  // the initial reads after detection
-  IdleShare(console, card, seconds, "idle: console CPU polling an idle card for %d s", true);
+  IdleShare(console, card, seconds, "idle: console CPU polling an idle card for %d s", false, 0.08);
   // The same with the charts in front, following the samples live.
   console.Do("tab 3");
   Sleep(1s);
-  IdleShare(console, card, seconds, "idle: console CPU with the Trends tab shown, %d s", false);
+  IdleShare(console, card, seconds, "idle: console CPU with the Trends tab shown, %d s", true, 0.20);
 }
 
-void IdleShare(Console& console, Card& card, int seconds, const char* what, bool goal) {
+void IdleShare(Console& console, Card& card, int seconds, const char* what, bool trendsShown,
+               double goal) {
   const CpuTimes before = ProcessCpu(console.pid());
   const auto cardBefore = ProcessCpu(card.pid());
+  const long long wakeupsBefore = Wakeups(console.pid());
   const auto started = MonotonicNs();
   // The same time in windows of 10 s, by the scheduler's nanosecond count: how much the
   // figure moves while the console does the same thing shows how steady the machine was.
@@ -475,15 +491,16 @@ void IdleShare(Console& console, Card& card, int seconds, const char* what, bool
   const double wall = static_cast<double>(MonotonicNs() - started) / 1e9;
   const double cpu = ProcessCpu(console.pid()).Total() - before.Total();
   const double cardCpu = ProcessCpu(card.pid()).Total() - cardBefore.Total();
+  const double wakeups = static_cast<double>(Wakeups(console.pid()) - wakeupsBefore) / wall;
   if (console.Do("get ProgramText text") != "LINE CARD APP") Fail("the card was lost while idle");
   const double share = 100 * cpu / wall;
   const std::string figure =
       Format("%.2f%% (%.2f s; 10 s windows %.2f%% to %.2f%%; the simulated card: %.2f%%)", share,
              cpu, lowest, highest, 100 * cardCpu / wall);
-  if (goal)
-    Report(Format(what, seconds), figure, "< 0.5%", share < 0.5);
-  else
-    Report(Format(what, seconds), figure);
+  Report(Format(what, seconds), figure, Format("<= %.2f%%", goal), share <= goal);
+  // The poll timer's ten ticks a second are the floor; the card's replies add a few.
+  Report(Format("%s: wake-ups per second", trendsShown ? "idle with the Trends tab shown" : "idle"),
+         Format("%.1f", wakeups));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -966,7 +983,8 @@ void Startup(const Paths& paths) {
   std::string each;
   for (const double m : ms) each += (each.empty() ? "" : ", ") + Format("%.0f", m);
   Report(Format("start-up: launch to window shown, median of %d", runs),
-         Format("%.0f ms (each: %s)", sorted[runs / 2], each.c_str()));
+         Format("%.0f ms (each: %s)", sorted[runs / 2], each.c_str()), "<= 35 ms",
+         sorted[runs / 2] <= 35);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -43,7 +43,10 @@ int main(int argc, char** argv) {
   if (const char* env = std::getenv("VELMORA_PORTS")) sources.environment = env;
   sources.filePath = options.portsFile.value_or(velmora::DefaultPortsFile());
   velmora::ReadSettingsFile(sources);
-  sources.system = velmora::SystemSerialPorts();
+  // The system's ports are listed only when no other source names one, and that list is the
+  // device watch's first look too.
+  velmora::QtDeviceWatch deviceWatch;
+  sources.scanSystem = [&deviceWatch] { return deviceWatch.ScanAtStart(); };
   velmora::PortSetup ports = velmora::ChoosePorts(sources);
   velmora::QtSerialPort localPort(velmora::PortTable{});  // the console tells it the devices
   velmora::QtNetworkPort networkPort;
@@ -91,7 +94,6 @@ int main(int argc, char** argv) {
     velmora::ReplayEnded(console, file, sent, fault);
   };
   velmora::Form_Load(console);
-  velmora::QtDeviceWatch deviceWatch;
   velmora::WatchPorts(console, deviceWatch);
 
   velmora::GuiMain window(console);

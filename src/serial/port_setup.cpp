@@ -122,7 +122,9 @@ PortSetup ChoosePorts(const PortSources& sources) {
     for (const auto& fault : file.faults) setup.faults.push_back(sources.filePath + ", " + fault);
   }
   setup.fixedNumbers = sources.environment || !setup.table.empty();
-  if (!setup.fixedNumbers) take(DefaultPortTable(sources.system), PortOrigin::System);
+  if (!setup.fixedNumbers)
+    take(DefaultPortTable(sources.scanSystem ? sources.scanSystem() : sources.system),
+         PortOrigin::System);
   return setup;
 }
 

@@ -27,6 +27,9 @@ struct PortSources {
   std::optional<std::string> fileText{};    // nothing: there is no such file
   std::string fileError{};                  // why it could not be read, when it could not
   std::vector<SystemPort> system{};
+  // When set, asked for the system's devices instead of system, and only when no other source
+  // names a port: listing them costs a start-up time of its own.
+  std::function<std::vector<SystemPort>()> scanSystem{};
 };
 
 struct PortSetup {

@@ -209,6 +209,14 @@ void QtDeviceWatch::OnUdev() {
   }
 }
 
+std::vector<SystemPort> QtDeviceWatch::ScanAtStart() {
+  // The nodes first: one made while the system lists its ports is then seen as a change.
+  ttys_ = Ttys();
+  std::vector<SystemPort> ports = SystemSerialPorts();
+  for (const auto& port : ports) devices_[port.device] = TargetOf(port.device);
+  return ports;
+}
+
 std::map<std::string, QtDeviceWatch::Target> QtDeviceWatch::Ttys() const {
   std::map<std::string, Target> ttys;
   const QString folder = QString::fromStdString(system_.folder);

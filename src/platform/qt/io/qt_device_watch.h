@@ -16,6 +16,7 @@
 #include "platform/device_events.h"
 #include "platform/device_watch.h"
 #include "platform/qt/io/qt_network_port.h"
+#include "serial/port_table.h"
 
 struct udev;
 struct udev_monitor;
@@ -41,6 +42,9 @@ class QtDeviceWatch : public QObject, public DeviceWatch {
              const std::vector<std::string>& present) override;
   void Probe(const std::string& path) override { probe_.Start(path); }
   void StopProbing() override { probe_.Stop(); }
+  // The console's start-up scan of the serial ports, kept as the watch's first look: the look
+  // once the window's loop runs asks the system again only when a tty node changed meanwhile.
+  std::vector<SystemPort> ScanAtStart();
   // How changes are noticed: "udev", "folders", "udev and folders" or "rescan".
   std::string How() const { return how_; }
 

@@ -70,6 +70,26 @@ TrendsView::TrendsView(Console& console, QWidget* parent) : QWidget(parent), con
           [this](int i) { ShowRange(static_cast<Range>(i)); });
   connect(exportButton, &QPushButton::clicked, this, [this] { ExportCsv_Click(console_); });
 
+  auto* bar = new QHBoxLayout;
+  bar->addWidget(chartChoice_, 1);
+  bar->addWidget(rangeChoice_);
+  bar->addWidget(exportButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->setSpacing(2);
+  layout->addLayout(bar);
+
+  // A few redraws a second at most; the timer runs only while the page is shown. A multiple of
+  // the poll timer's 100 ms, so that the toolkit wakes once for both.
+  tick_.setInterval(200);
+  connect(&tick_, &QTimer::timeout, this, [this] {
+    const std::int64_t now = console_.trends.clock().MonotonicMs();
+    // New samples, or the time axis has moved on by a visible step.
+    if (!drawn_ || console_.trends.Revision() != drawnRevision_ || now - drawnAt_ >= 1000) Redraw();
+  });
+}
+
+void TrendsView::MakeChart() {
   chart_ = new QChart;
   chart_->setAnimationOptions(QChart::NoAnimation);
   chart_->legend()->setAlignment(Qt::AlignRight);
@@ -86,25 +106,19 @@ TrendsView::TrendsView(Console& console, QWidget* parent) : QWidget(parent), con
   view_ = new QChartView(chart_, this);
   view_->setObjectName("TrendsChartView");
   view_->setRenderHint(QPainter::Antialiasing);
+  ClearSeries();
+  // Drawn once before it takes its place, as when it was made with the page.
+  Redraw();
+  static_cast<QVBoxLayout*>(layout())->addWidget(view_, 1);
+  if (isVisible()) {
+    view_->show();
+    layout()->activate();
+  }
+}
 
-  auto* bar = new QHBoxLayout;
-  bar->addWidget(chartChoice_, 1);
-  bar->addWidget(rangeChoice_);
-  bar->addWidget(exportButton);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(4, 4, 4, 4);
-  layout->setSpacing(2);
-  layout->addLayout(bar);
-  layout->addWidget(view_, 1);
-
-  // A few redraws a second at most; the timer runs only while the page is shown.
-  tick_.setInterval(250);
-  connect(&tick_, &QTimer::timeout, this, [this] {
-    const std::int64_t now = console_.trends.clock().MonotonicMs();
-    // New samples, or the time axis has moved on by a visible step.
-    if (!drawn_ || console_.trends.Revision() != drawnRevision_ || now - drawnAt_ >= 1000) Redraw();
-  });
-  ShowChart(kSignal);
+QChart* TrendsView::Chart() {
+  if (!chart_) ShowChart(kind_);
+  return chart_;
 }
 
 void TrendsView::showEvent(QShowEvent* event) {
@@ -121,7 +135,10 @@ void TrendsView::hideEvent(QHideEvent* event) {
 void TrendsView::ShowChart(ChartKind kind) {
   kind_ = kind;
   chartChoice_->setCurrentIndex(kind);
-  ClearSeries();
+  if (chart_)
+    ClearSeries();
+  else
+    MakeChart();
   Redraw();
 }
 
@@ -168,6 +185,7 @@ QLineSeries* TrendsView::LineFor(int slot, const QString& name, const QColor& co
 }
 
 void TrendsView::Redraw() {
+  if (!chart_) MakeChart();
   const Trends& trends = console_.trends;
   const std::int64_t nowMono = trends.clock().MonotonicMs();
   // Spacing comes from the monotonic clock; the wall clock of now only labels the axis, so a
@@ -231,8 +249,14 @@ void TrendsView::Redraw() {
     high += (high - low) * 0.08;
   }
 
-  values_->setRange(low, high);
-  values_->applyNiceNumbers();
+  // Each range set lays the whole chart out again: the same one is not set twice.
+  if (low != asked_[0] || high != asked_[1] || values_->min() != set_[0] ||
+      values_->max() != set_[1]) {
+    values_->setRange(low, high);
+    values_->applyNiceNumbers();
+    asked_ = {low, high};
+    set_ = {values_->min(), values_->max()};
+  }
   low = values_->min();
 
   // Events sit on the time axis: state changes and lost links of every CPE, program changes.

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 
 #include "app/console.h"
@@ -31,13 +32,15 @@ class TrendsView : public QWidget {
   void ShowRange(Range range);
   // Draws what is recorded now; while shown the view does this itself when samples arrive.
   void Redraw();
-  QChart* Chart() const { return chart_; }
+  QChart* Chart();
 
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
+  // The chart is made when first needed (shown, or asked for), not with the window.
+  void MakeChart();
   QLineSeries* LineFor(int slot, const QString& name, const QColor& colour);
   void ClearSeries();
   void PaintBands(double low, double high);
@@ -45,10 +48,10 @@ class TrendsView : public QWidget {
   Console& console_;
   QComboBox* chartChoice_;
   QComboBox* rangeChoice_;
-  QChartView* view_;
-  QChart* chart_;
-  QDateTimeAxis* time_;
-  QValueAxis* values_;
+  QChartView* view_ = nullptr;
+  QChart* chart_ = nullptr;
+  QDateTimeAxis* time_ = nullptr;
+  QValueAxis* values_ = nullptr;
   QLineSeries* lines_[5] = {};
   QScatterSeries* stateMarks_ = nullptr;
   QScatterSeries* linkMarks_ = nullptr;
@@ -56,6 +59,7 @@ class TrendsView : public QWidget {
   ChartKind kind_ = kSignal;
   Range range_ = k1Hour;
   QTimer tick_;
+  std::array<double, 2> asked_{}, set_{};  // the value axis's range: asked for, and made nice
   std::uint64_t drawnRevision_ = 0;
   std::int64_t drawnAt_ = 0;
   bool drawn_ = false;
