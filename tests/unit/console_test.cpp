@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/messages.h"
+#include "app/program_view.h"
 #include "support/console_fixture.h"
 
 namespace velmora::testing {
@@ -48,6 +49,8 @@ TEST_F(ConsoleTest, StartUpListsThePortsAndLeavesAnIdleConsole) {
 }
 
 TEST_F(ConnectedConsoleTest, EachProgramHasItsOwnView) {
+  EXPECT_STREQ(ProgramTypeText(4), "");  // no program of that number, and no text read for it
+  EXPECT_STREQ(ProgramTypeText(-1), "");
   const std::string settings =
       "SfdText.Visible V35Select.Visible GenericSelect.Visible BattVoltText.Visible "
       "TemperatureText.Visible OpStateText.Visible RssiText.Visible Line2Ring.Visible "

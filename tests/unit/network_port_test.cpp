@@ -126,6 +126,8 @@ TEST(NetworkPortOpening, AFailedConnectionGivesTheOpenFailureBoxUnlessTheEnginee
   list.UserChoose(2);
   list.UserChoose(1);
   rig.Refuse();
+  rig.network.onLost("reset");  // nor does a loss of the port no longer in use
+  rig.c.RunDeferred();
   EXPECT_TRUE(rig.fake.port.IsOpen());
   EXPECT_EQ(rig.fake.messages.shown.size(), 1u);
   EXPECT_EQ(list.ListIndex(), 1);

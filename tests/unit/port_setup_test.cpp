@@ -29,6 +29,8 @@ TEST(PortEntry, EverySourceRefusesTheSameEntriesForTheSameReasons) {
       {"COM5=tcp://user@cabinet-7:4001", "only HOST:PORT may follow the scheme"},
       {"COM5=tcp://::1:4001", "an IPv6 address goes in brackets ([::1]:PORT)"},
       {"COM5=telnet://cabinet-7:23", "the address must begin with tcp:// or rfc2217://"},
+      {"COM6=replay:///r.jsonl?speed=4", ""},
+      {"COM6=replay:///r.jsonl?speed=0", "a replay is replay://PATH, ?speed=N or ?speed=max"},
   };
   for (const auto& row : rows) {
     std::string fault;
@@ -98,6 +100,11 @@ TEST(PortSetup, CommandLineOverEnvironmentOverSettingsFileOverSystem) {
         ChoosePorts({row.options, row.environment, file, row.text, row.error, system});
     EXPECT_EQ(Shown(setup), row.shown) << row.text.value_or(row.environment.value_or(""));
   }
+  // The box names six faults at most, and counts the rest.
+  EXPECT_EQ(PortFaultsText(std::vector<std::string>(6, "f")).find("more"), std::string::npos);
+  EXPECT_EQ(PortFaultsText(std::vector<std::string>(7, "f")),
+            "These port entries are left out; the console uses the others.\n"
+            "\nf\nf\nf\nf\nf\nf\n... and 1 more.");
 }
 
 TEST(PortsFile, SavingReplacesTheTablesLinesAndKeepsEveryOtherAsItIs) {
