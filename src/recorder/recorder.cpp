@@ -92,20 +92,27 @@ bool Recorder::StartSegment() {
   }
   ++next_;
   const std::string header = HeaderLine({kRecordingVersion, clock_.WallMs(), clock_.MonotonicUs()});
-  errno = 0;
-  if (std::fwrite(header.data(), 1, header.size(), file_) != header.size() ||
-      std::fflush(file_) != 0) {
-    const int error = errno;
-    std::fclose(file_);
-    file_ = nullptr;
+  if (!WriteOut(header)) {
     std::error_code ec;
     fs::remove(path, ec);  // an empty segment is no part of the record
-    Stop(ErrorText(error));
     return false;
   }
   segmentBytes_ = header.size();
   DropOldest();
   return true;
+}
+
+// Written and flushed to the segment, or the segment is closed and recording stops, saying why.
+bool Recorder::WriteOut(const std::string& bytes) {
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size() &&
+      std::fflush(file_) == 0)
+    return true;
+  const int error = errno;
+  std::fclose(file_);
+  file_ = nullptr;
+  Stop(ErrorText(error));
+  return false;
 }
 
 void Recorder::DropOldest() {
@@ -143,15 +150,7 @@ void Recorder::Flush() {
   }
   if (buffer_.empty()) return;
   if ((!file_ || segmentBytes_ >= segmentLimit_) && !StartSegment()) return;
-  errno = 0;
-  if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size() ||
-      std::fflush(file_) != 0) {
-    const int error = errno;
-    std::fclose(file_);
-    file_ = nullptr;
-    Stop(ErrorText(error));
-    return;
-  }
+  if (!WriteOut(buffer_)) return;
   segmentBytes_ += buffer_.size();
   buffer_.clear();
   if (segmentBytes_ >= segmentLimit_) DropOldest();

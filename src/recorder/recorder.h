@@ -46,6 +46,7 @@ class Recorder {
 
  private:
   bool StartSegment();
+  bool WriteOut(const std::string& bytes);
   void Stop(const std::string& reason);
   void DropOldest();
 
