@@ -120,15 +120,6 @@ bool IsApplication(int type) {
 
 }  // namespace
 
-std::string_view ResultName(Result result) {
-  switch (result) {
-    case Result::kOk: return "ok";
-    case Result::kChanged: return "changed";
-    case Result::kFailed: return "failed";
-  }
-  return "";
-}
-
 std::string_view StageName(Stage stage) {
   switch (stage) {
     case Stage::kWaiting: return "waiting";
