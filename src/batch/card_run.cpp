@@ -163,6 +163,13 @@ CardRun::CardRun(std::string port, const Job& job, const CheckedProgram* program
     console_->RunDeferred();
   };
   platform_->WatchTimer().onTimer = [this] { Look(); };
+  // The transfer's time, to the event: from "Sending" to "Flashing" on the status line.
+  console_->ui.DownloadStatus.SetObserver([this](Control& status, Prop) {
+    const std::string& text = static_cast<TextBox&>(status).Text();
+    if (text.starts_with("Sending ") && sendingFrom_ < 0) sendingFrom_ = clock_.MonotonicUs();
+    if (text.starts_with("Flashing ") && sendingFrom_ >= 0 && sendingTo_ < 0)
+      sendingTo_ = clock_.MonotonicUs();
+  });
 }
 
 CardRun::~CardRun() {
@@ -241,7 +248,12 @@ Snapshot CardRun::Take() const {
         {"line2Ring", &ui.Line2Ring},     {"batteryVoltage", &ui.BattVoltText},
         {"temperature", &ui.TemperatureText}, {"frequency", &ui.FrequencyText},
         {"cdma", &ui.CdmaText},           {"timeSlot", &ui.TimeSlotText}};
-    for (const auto& [name, field] : fields) s.status[name] = field->Text();
+    // The window pads numbers with a blank; the report gives the value.
+    for (const auto& [name, field] : fields) {
+      const std::string& text = field->Text();
+      const auto from = text.find_first_not_of(' ');
+      s.status[name] = from == std::string::npos ? "" : text.substr(from);
+    }
   }
   return s;
 }
@@ -305,13 +317,7 @@ void CardRun::Look() {
     case Stage::kWriting:
       return CheckReadBacks();
     case Stage::kDownloading:
-      if (s.Downloading) {
-        if (s.DownloadStage == 2 && sendingFrom_ < 0) sendingFrom_ = clock_.MonotonicMs();
-        if (sendingFrom_ >= 0 && sendingTo_ < 0 && c.DownloadTimer.Enabled())
-          sendingTo_ = clock_.MonotonicMs();
-        return;
-      }
-      return Downloaded();
+      return s.Downloading ? void() : Downloaded();
     default:
       return;
   }
@@ -439,7 +445,7 @@ void CardRun::Downloaded() {
   if (sendingFrom_ >= 0 && sendingTo_ >= sendingFrom_ && program_) {
     DownloadFigures figures;
     figures.bytes = static_cast<std::int64_t>(program_->bytes.size());
-    figures.seconds = static_cast<double>(sendingTo_ - sendingFrom_) / 1000.0;
+    figures.seconds = static_cast<double>(sendingTo_ - sendingFrom_) / 1e6;
     if (figures.seconds > 0)
       figures.efficiency = static_cast<double>(figures.bytes) / figures.seconds /
                            kLineBytesPerSecond;
