@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -1046,22 +1047,164 @@ void RecorderCost(const Paths& paths) {
 
 // ---------------------------------------------------------------------------------------------
 
+// ---------------------------------------------------------------------------------------------
+// A rack: simulated cards at 57600 baud, all behind one ser2net (RFC 2217), and velmora-batch
+// over them. The download's efficiency is measured at each card, from its own trace.
+
+struct Rack {
+  std::vector<std::unique_ptr<Card>> cards;
+  std::vector<int> ports;
+  std::optional<drive::Child> server;
+};
+
+void StartRack(Rack& rack, const Paths& paths, const std::string& tag, int count) {
+  for (int i = 0; i < count; ++i) {
+    const std::string name = Format("%s-%02d", tag.c_str(), i);
+    rack.cards.push_back(std::make_unique<Card>(
+        paths, name,
+        std::vector<std::string>{"--start", "linecard", "--quiet", "--steady", "--baud", "57600",
+                                 "--trace", (paths.work / (name + ".trace")).string()}));
+  }
+  const fs::path config = paths.work / ("ser2net-" + tag + ".yaml");
+  std::ofstream out(config);
+  const int base = drive::FreeTcpPort();
+  for (int i = 0; i < count; ++i) {
+    rack.ports.push_back(base + i);
+    out << "connection: &c" << i << "\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
+        << rack.ports.back() << "\n  connector: serialdev," << rack.cards[i]->Link()
+        << ",57600n81,local\n";
+  }
+  out.close();
+  const int log = OpenLog(paths.work / ("ser2net-" + tag + ".err"));
+  rack.server.emplace(std::vector<std::string>{"/usr/sbin/ser2net", "-n", "-u", "-c",
+                                               config.string(), "-P", config.string() + ".pid"},
+                      std::vector<std::string>{}, drive::Io{.output = log, .errors = log});
+  ::close(log);
+  for (int port : rack.ports)
+    if (!drive::WaitUntil([&] { return drive::SocketIn(port, "0A"); }, 10s))
+      Fail(Format("ser2net does not listen on %d", port));
+}
+
+struct BatchFigures {
+  double seconds = 0, cpu = 0;
+  long peakKb = 0;
+  int status = -1;
+  std::string report;
+};
+
+// velmora-batch on a job over the rack's first `count` cards, timed by wait4's own figures.
+BatchFigures RunBatch(const Paths& paths, const Rack& rack, const std::string& tag, int count,
+                      bool download) {
+  std::ostringstream job;
+  job << "cards:\n";
+  for (int i = 0; i < count; ++i) job << "  - rfc2217://127.0.0.1:" << rack.ports[i] << "\n";
+  job << "expect: linecard\n";
+  if (download) job << "program: " << (paths.work / "prog.hex").string() << "\n";
+  const fs::path jobFile = paths.work / (tag + ".yaml"), report = paths.work / (tag + ".json");
+  std::ofstream(jobFile) << job.str();
+  const int log = OpenLog(paths.work / (tag + ".err"));
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(log, 1);
+    ::dup2(log, 2);
+    ::setenv("VELMORA_STATE_DIR", (paths.work / "state").c_str(), 1);
+    ::execl(VELMORA_BATCH_BIN, VELMORA_BATCH_BIN, jobFile.c_str(), "--quiet", "--report",
+            report.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(log);
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  BatchFigures f;
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  f.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  f.peakKb = usage.ru_maxrss;
+  f.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  f.report = Slurp(report);
+  if (f.status != 0) Fail(Format("velmora-batch exited with %d: %s", f.status,
+                                 Slurp(paths.work / (tag + ".err")).c_str()));
+  return f;
+}
+
+void BatchRack(const Paths& paths) {
+  const int count = std::atoi(Env("BENCH_RACK_CARDS", "32").c_str());
+  const fs::path bin = paths.work / "prog.bin";
+  {
+    std::ifstream in(paths.cardsim, std::ios::binary);
+    std::string head(40000, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    std::ofstream(bin, std::ios::binary).write(head.data(), in.gcount());
+  }
+  if (std::system(("objcopy -I binary -O ihex " + bin.string() + " " +
+                   (paths.work / "prog.hex").string()).c_str()) != 0)
+    Fail("objcopy failed");
+  const std::size_t bytes = Slurp(paths.work / "prog.hex").size();
+  Rack rack;
+  StartRack(rack, paths, "rack", count);
+  Say("batch: one card, then all %d, each downloading %zu bytes at 57600 baud", count, bytes);
+  const BatchFigures one = RunBatch(paths, rack, "batch-one", 1, true);
+  const BatchFigures all = RunBatch(paths, rack, "batch-all", count, true);
+  // Each card's last download, from its own trace.
+  double worst = 1e9, sum = 0;
+  for (int i = 1; i <= count; ++i) {
+    const fs::path trace = paths.work / Format("rack-%02d.trace", i - 1);
+    std::vector<double> begins, ends;
+    std::istringstream in(Slurp(trace));
+    for (std::string line; std::getline(in, line);) {
+      if (line.find("[program file begins]") != std::string::npos) begins.push_back(std::atof(line.c_str()));
+      if (line.find("[program file ends") != std::string::npos) ends.push_back(std::atof(line.c_str()));
+    }
+    if (begins.empty() || ends.empty()) Fail(Format("card %d took no program", i - 1));
+    const double efficiency = static_cast<double>(bytes) / ((ends.back() - begins.back()) * 5760.0);
+    worst = std::min(worst, efficiency);
+    sum += efficiency;
+  }
+  Report(Format("batch: %d cards behind one ser2net, download: the slowest card's bytes / "
+                "(transfer time × 5,760 bytes/s)", count),
+         Format("%.1f%% (mean %.1f%%)", 100 * worst, 100 * sum / count), "≥ 97%", worst >= 0.97);
+  Report(Format("batch: the job's time, %d cards / 1 card", count),
+         Format("%.1f s / %.1f s (+%.1f%%)", all.seconds, one.seconds,
+                100 * (all.seconds / one.seconds - 1)),
+         "≤ +10%", all.seconds <= one.seconds * 1.10);
+  Report(Format("batch: velmora-batch CPU and peak memory, %d cards", count),
+         Format("%.2f CPU-s (%.1f%% of one CPU), %.1f MiB", all.cpu, 100 * all.cpu / all.seconds,
+                static_cast<double>(all.peakKb) / 1024));
+}
+
+void BatchSweep(const Paths& paths) {
+  const int count = std::atoi(Env("BENCH_SWEEP_CARDS", "100").c_str());
+  Rack rack;
+  StartRack(rack, paths, "sweep", count);
+  Say("sweep: a status job over %d cards", count);
+  const BatchFigures f = RunBatch(paths, rack, "sweep", count, false);
+  Report(Format("sweep: status of %d cards behind one ser2net, no download", count),
+         Format("%.1f s, %.2f CPU-s, %.1f MiB peak", f.seconds, f.cpu,
+                static_cast<double>(f.peakKb) / 1024));
+}
+
 const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
     {"flood", Flood},       {"idle", Idle},         {"trends", TrendsMemory}, {"latency", Latency},
     {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup},     {"replug", Replug},
-    {"silence", Silence},   {"network", Network},   {"recorder", RecorderCost}};
+    {"silence", Silence},   {"network", Network},   {"recorder", RecorderCost},
+    {"batch", BatchRack},   {"sweep", BatchSweep}};
 const std::vector<std::string> kOrder = {"flood",   "idle",    "trends",  "latency",
                                          "download", "hexcheck", "startup", "replug",
-                                         "silence",  "network",  "recorder"};
+                                         "silence",  "network",  "recorder", "batch",
+                                         "sweep"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
       "Scenarios: flood idle trends latency download hexcheck startup replug silence network\n"
-      "recorder (default: all, in this order; silence needs root for its network namespaces).\n"
+      "recorder batch sweep (default: all, in this order; silence needs root for its network\n"
+      "namespaces).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
-      "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line).\n"
+      "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line),\n"
+      "BENCH_RACK_CARDS (32), BENCH_SWEEP_CARDS (100).\n"
       "Prints one Markdown table on standard output.\n");
   return 2;
 }
