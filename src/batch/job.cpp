@@ -222,8 +222,8 @@ class Reader {
     if (const Entry* program = Find(entries, "program")) {
       const std::filesystem::path path =
           Text(program->value, At(*program), "program", "a file name");
-      job.program =
-          (path.is_absolute() ? path : std::filesystem::path(file_).parent_path() / path).string();
+      // Beside the job file; an absolute path replaces the folder.
+      job.program = (std::filesystem::path(file_).parent_path() / path).string();
     }
     if (const Entry* versions = Find(entries, "versions_after")) {
       if (!job.program)

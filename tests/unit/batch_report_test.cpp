@@ -56,7 +56,7 @@ TEST(BatchReport, AnyBytesACardSentStayValidJson) {
     std::string json;
   } rows[] = {
       {"say \"hi\" \\ there", R"("say \"hi\" \\ there")"},
-      {std::string("\x01\n\x1b[0m\t\0", 8), R"("\u0001\u000A\u001B[0m\u0009\u0000")"},
+      {std::string("\x1f\n\x1b[0m\t\0", 8), R"("\u001F\u000A\u001B[0m\u0009\u0000")"},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA1",
        "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA1\""},
       // A lone Latin-1 byte, a cut-off character, an overlong '/', a surrogate, past U+10FFFF.
