@@ -65,8 +65,8 @@ std::string Known(std::string_view word, const std::array<std::string_view, N>& 
   for (const auto k : known) list += (list.empty() ? "" : ", ") + std::string(k);
   for (const auto k : known)
     if (Distance(word, k) <= std::max<std::size_t>(1, k.size() / 4))
-      return "did you mean " + std::string(k) + "? (known: " + list + ")";
-  return "known: " + list;
+      return "; did you mean " + std::string(k) + "?";
+  return " (known: " + list + ")";
 }
 
 // What a node holds, for "must be X, not Y".
@@ -95,7 +95,7 @@ class Reader {
     for (const auto& entry : map) {
       const std::string name = Describe(entry.first);
       if (std::find(known.begin(), known.end(), name) == known.end())
-        Fail(entry.first, prefix + name, "unknown key (" + Known(name, known) + ")");
+        Fail(entry.first, prefix + name, "unknown key" + Known(name, known));
       if (const Entry* first = Find(entries, name))
         Fail(entry.first, prefix + name,
              "given twice (first on line " + std::to_string(first->key.Mark().line + 1) + ")");
@@ -222,8 +222,8 @@ class Reader {
     if (const Entry* program = Find(entries, "program")) {
       const std::filesystem::path path =
           Text(program->value, At(*program), "program", "a file name");
-      job.program =
-          (path.is_absolute() ? path : std::filesystem::path(file_).parent_path() / path).string();
+      // Beside the job file; an absolute path replaces the folder.
+      job.program = (std::filesystem::path(file_).parent_path() / path).string();
     }
     if (const Entry* versions = Find(entries, "versions_after")) {
       if (!job.program)

@@ -106,8 +106,10 @@ std::string Xml(std::string_view s, bool attribute = true) {
 
 std::string Object(const std::map<std::string, std::string>& fields) {
   std::string out = "{";
-  for (const auto& [name, text] : fields)
-    out += (out.size() > 1 ? "," : "") + Json(name) + ":" + Json(text);
+  for (const auto& [name, text] : fields) {
+    if (out.size() > 1) out += ',';
+    out += Json(name) + ":" + Json(text);
+  }
   return out + "}";
 }
 
@@ -136,9 +138,11 @@ std::string CardJson(const std::string& genericKey, const CardReport& card) {
            ",\"seconds\":" + Fixed(card.download->seconds) +
            ",\"efficiency\":" + Fixed(card.download->efficiency) + "}";
   out += ",\"changes\":[";
-  for (const Change& c : card.changes)
-    out += (out.back() == '[' ? "" : ",") + std::string("{\"what\":") + Json(c.what) +
-           ",\"from\":" + Json(c.from) + ",\"to\":" + Json(c.to) + "}";
+  for (const Change& c : card.changes) {
+    if (out.back() != '[') out += ',';
+    out +=
+        "{\"what\":" + Json(c.what) + ",\"from\":" + Json(c.from) + ",\"to\":" + Json(c.to) + "}";
+  }
   return out + "],\"error\":" + Json(card.error) + ",\"seconds\":" + Fixed(card.seconds) + "}";
 }
 

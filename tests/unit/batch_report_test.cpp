@@ -7,9 +7,9 @@
 namespace velmora::batch {
 namespace {
 
-Snapshot Card(std::string program, int sfd) {
+Snapshot Card(int sfd) {
   Snapshot s;
-  s.program = std::move(program);
+  s.program = "LINE CARD APP";
   s.versions = {{"application", "Line Card 4.17"}, {"bootLoader", "BL 1.2"}};
   s.settings = {sfd, 2, std::nullopt};
   s.status = {{"opState", "Ranging Completed Successfully"}};
@@ -17,22 +17,11 @@ Snapshot Card(std::string program, int sfd) {
 }
 
 TEST(BatchReport, JsonHoldsEachCardsBeforeAndAfter) {
-  CardReport changed{"rfc2217://rack-3:4001",
-                     Result::kChanged,
-                     Card("LINE CARD APP", 31),
-                     Card("LINE CARD APP", 18),
-                     DownloadFigures{40960, 7.25, 0.98125},
-                     {{"sfd", "31", "18"}},
-                     "",
-                     12.3456};
-  CardReport silent{"/dev/ttyUSB0",
-                    Result::kFailed,
-                    std::nullopt,
-                    std::nullopt,
-                    std::nullopt,
-                    {},
-                    "No response from the card",
-                    3};
+  const std::vector<Change> sfd = {{"sfd", "31", "18"}};
+  const DownloadFigures download{40960, 7.25, 0.98125};
+  const CardReport changed{
+      "rfc2217://rack-3:4001", Result::kChanged, Card(31), Card(18), download, sfd, "", 12.3456};
+  const CardReport silent{"/dev/ttyUSB0", Result::kFailed, {}, {}, {}, {}, "No response", 3};
   const std::string snapshot =
       R"("versions":{"before":{"application":"Line Card 4.17","bootLoader":"BL 1.2"},)"
       R"("after":{"application":"Line Card 4.17","bootLoader":"BL 1.2"}},)"
@@ -49,7 +38,7 @@ TEST(BatchReport, JsonHoldsEachCardsBeforeAndAfter) {
       R"({"port":"/dev/ttyUSB0","result":"failed","program":{"before":null,"after":null},)"
       R"("versions":{"before":null,"after":null},"settings":{"before":null,"after":null},)"
       R"("status":{"before":null,"after":null},"changes":[],)"
-      R"("error":"No response from the card","seconds":3.000})";
+      R"("error":"No response","seconds":3.000})";
   const auto expected = [&](std::string key) {
     std::string text = "{\"job\":\"rack.yaml\",\"cards\":[\n" + cards + "\n]}\n";
     return text.replace(text.find("KEY"), 3, key).replace(text.find("KEY"), 3, key);
@@ -67,7 +56,7 @@ TEST(BatchReport, AnyBytesACardSentStayValidJson) {
     std::string json;
   } rows[] = {
       {"say \"hi\" \\ there", R"("say \"hi\" \\ there")"},
-      {std::string("\x01\n\x1b[0m\t\0", 8), R"("\u0001\u000A\u001B[0m\u0009\u0000")"},
+      {std::string("\x1f\n\x1b[0m\t\0", 8), R"("\u001F\u000A\u001B[0m\u0009\u0000")"},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA1",
        "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA1\""},
       // A lone Latin-1 byte, a cut-off character, an overlong '/', a surrogate, past U+10FFFF.
