@@ -443,7 +443,8 @@ void Flood(const Paths& paths) {
   Report("flood: log file holds exactly the floods", logExact ? "yes" : "no", "yes", logExact);
   Report("flood: floor, `cat` from a raw pty to a file: CPU per 10 MB, " + of,
          Format("%.3f s (%s)", Median(catCpu), Range(catCpu, "%.3f").c_str()));
-  Report("flood: console CPU / cat CPU", Format("%.1f×", Median(consoleCpu) / Median(catCpu)));
+  const double ratio = Median(consoleCpu) / Median(catCpu);
+  Report("flood: console CPU / cat CPU", Format("%.1f×", ratio), "≤ 2.0×", ratio <= 2.0);
   Report("responsiveness: worst lateness of a 10 ms timer during the floods",
          Format("%.1f ms (each: %s)", *std::max_element(lateMs.begin(), lateMs.end()),
                 Range(lateMs, "%.1f").c_str()),
@@ -679,10 +680,12 @@ void Latency(const Paths& paths) {
       watched ? "" : " [by polling \"get\": the driver's \"watch\" noted nothing]";
   const std::string lostText = lost ? Format(", %d never shown", lost) : std::string{};
   Report(Format("latency: reply's last byte to its field set, median of %zu", latencies.size()),
-         Format("%.2f ms%s%s", median, lostText.c_str(), how.c_str()));
+         Format("%.2f ms%s%s", median, lostText.c_str(), how.c_str()), "≤ 0.05 ms",
+         !lost && median <= 0.05);
   Report(Format("latency: worst of %zu", latencies.size()),
          Format("%.2f ms (99th percentile %.2f ms)%s", worst,
-                latencies[latencies.size() * 99 / 100], how.c_str()));
+                latencies[latencies.size() * 99 / 100], how.c_str()),
+         "≤ 0.5 ms", !lost && worst <= 0.5);
 }
 
 // ---------------------------------------------------------------------------------------------

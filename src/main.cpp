@@ -1,6 +1,5 @@
 // Starts the console: Qt platform, the console core, the window GUI_Main.
 #include <QApplication>
-#include <QIcon>
 #include <QSettings>
 #include <QTimer>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "platform/qt/window/gui_main.h"
 #include "platform/qt/window/ports_button.h"
 #include "platform/qt/window/qt_dialogs.h"
+#include "platform/qt/window/window_icon.h"
 #include "recorder/console_recording.h"
 #include "recorder/replay_port.h"
 #include "serial/port_setup.h"
@@ -32,9 +32,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(velmora::kApplicationTitle);
   // The desktop entry's id and icon, so that a desktop shell groups the window with its launcher.
   QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
-  QIcon icon;
-  for (const char* size : {"48", "256"}) icon.addFile(QStringLiteral(":/icons/") + size + ".png");
-  QApplication::setWindowIcon(icon);
+  QApplication::setWindowIcon(
+      velmora::LazyIcon({QStringLiteral(":/icons/48.png"), QStringLiteral(":/icons/256.png")}));
   // Tests and the screenshot script drive the real window through standard input.
   const bool automated = qEnvironmentVariable("VELMORA_AUTOMATION") == "1";
 

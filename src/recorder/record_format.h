@@ -35,6 +35,7 @@ void AppendRecordLine(std::string& out, RecordKind kind, std::int64_t us, std::s
                       std::string_view data);
 
 std::string Base64(std::string_view bytes);
+void AppendBase64(std::string& out, std::string_view bytes);
 std::optional<std::string> FromBase64(std::string_view text);
 
 struct ReadFault {

@@ -95,11 +95,16 @@ void DispatchResponseLine(Console& c) {
         SetProgramType(c, ProgramType::BootLoader);
         break;
       }
+    {
+      // Each parser gets its own copy, in one buffer: a flood's every line passes here.
+      std::string copy;
+      copy.reserve(line.size());
       for (Parser parse : kApplicationParsers) {
-        std::string copy = line;  // each parser gets its own copy
+        copy.assign(line);
         parse(c, copy);
       }
       break;
+    }
     default:
       break;
   }

@@ -84,8 +84,14 @@ TrendsView::TrendsView(Console& console, QWidget* parent) : QWidget(parent), con
   tick_.setInterval(200);
   connect(&tick_, &QTimer::timeout, this, [this] {
     const std::int64_t now = console_.trends.clock().MonotonicMs();
-    // New samples, or the time axis has moved on by a visible step.
-    if (!drawn_ || console_.trends.Revision() != drawnRevision_ || now - drawnAt_ >= 1000) Redraw();
+    // Samples that change the picture, or the time axis has moved on by a visible step: a
+    // second, or a pixel of the plot where a pixel is longer. A chart drawn anew with nothing
+    // of it changed costs as much as one that changed.
+    if (!drawn_ || now - drawnAt_ >= std::max<std::int64_t>(1000, msPerPixel_) ||
+        (console_.trends.Revision() != checkedRevision_ && NewSamplesShow()))
+      Redraw();
+    else
+      checkedRevision_ = console_.trends.Revision();
   });
 }
 
@@ -284,9 +290,42 @@ void TrendsView::Redraw() {
   time_->setRange(QDateTime::fromMSecsSinceEpoch(nowMono - span + toWall),
                   QDateTime::fromMSecsSinceEpoch(nowMono + toWall));
   PaintBands(values_->min(), values_->max());
-  drawnRevision_ = trends.Revision();
+  checkedRevision_ = trends.Revision();
   drawnAt_ = nowMono;
+  msPerPixel_ = span / std::max<qint64>(1, static_cast<qint64>(chart_->plotArea().width()));
+  for (int cpe = kNoCpe; cpe < Trends::kCpeSlots - 1; ++cpe)
+    for (int each = 0; each < kQuantities; ++each) {
+      const TrendSeries& s = trends.Series(cpe, static_cast<Quantity>(each));
+      drawnLast_[static_cast<std::size_t>((cpe + 1) * kQuantities + each)] =
+          s.empty() ? -1 : static_cast<std::int64_t>(s.back().seq);
+    }
   drawn_ = true;
+}
+
+bool TrendsView::NewSamplesShow() const {
+  const Trends& trends = console_.trends;
+  const Quantity q = kind_ == kSignal    ? Quantity::Signal
+                     : kind_ == kSfdLoss ? Quantity::SfdLoss
+                                         : Quantity::Temperature;
+  for (int cpe = kNoCpe; cpe < Trends::kCpeSlots - 1; ++cpe) {
+    for (int each = 0; each < kQuantities; ++each) {
+      const auto quantity = static_cast<Quantity>(each);
+      const TrendSeries& s = trends.Series(cpe, quantity);
+      const std::int64_t last = drawnLast_[static_cast<std::size_t>((cpe + 1) * kQuantities + each)];
+      if (s.empty() || static_cast<std::int64_t>(s.back().seq) == last) continue;
+      // Lines of the chart's quantity and state marks show a change of value; every other
+      // event is a mark of its own.
+      const bool byValue = quantity == q || quantity == Quantity::State;
+      const bool marks = quantity == Quantity::Link || quantity == Quantity::Program ||
+                         quantity == Quantity::Download || quantity == Quantity::Port;
+      if (marks) return true;
+      if (!byValue) continue;
+      // The new samples, newest first, down to the last one drawn.
+      for (std::size_t i = s.size(); i-- > 0 && static_cast<std::int64_t>(s[i].seq) != last;)
+        if (i == 0 || s[i].value != s[i - 1].value) return true;
+    }
+  }
+  return false;
 }
 
 void TrendsView::PaintBands(double low, double high) {

@@ -44,6 +44,10 @@ class TrendsView : public QWidget {
   QLineSeries* LineFor(int slot, const QString& name, const QColor& colour);
   void ClearSeries();
   void PaintBands(double low, double high);
+  // Whether what was recorded since the last drawing would show: a value other than the one
+  // before it, or an event on the time axis. A repeated value only lengthens its line, which
+  // the time axis's own step draws.
+  bool NewSamplesShow() const;
 
   Console& console_;
   QComboBox* chartChoice_;
@@ -60,8 +64,11 @@ class TrendsView : public QWidget {
   Range range_ = k1Hour;
   QTimer tick_;
   std::array<double, 2> asked_{}, set_{};  // the value axis's range: asked for, and made nice
-  std::uint64_t drawnRevision_ = 0;
+  std::uint64_t checkedRevision_ = 0;  // the samples up to here are drawn or would not show
   std::int64_t drawnAt_ = 0;
+  std::int64_t msPerPixel_ = 0;  // the time axis's scale when last drawn
+  // The sequence number of each series' newest sample when last drawn (-1: it was empty).
+  std::array<std::int64_t, Trends::kCpeSlots * kQuantities> drawnLast_{};
   bool drawn_ = false;
 };
 
