@@ -233,7 +233,9 @@ int main(int argc, char** argv) {
     out.flush();
     if (!out && !auditWarned) {
       auditWarned = true;
-      std::fprintf(stderr, "velmora-batch: the audit log %s cannot be written: %s\n",
+      std::fprintf(stderr,
+                   "velmora-batch: the audit log %s cannot be written: %s (the reports still "
+                   "list every change)\n",
                    auditPath.c_str(), std::strerror(errno));
     }
   };
@@ -263,7 +265,8 @@ int main(int argc, char** argv) {
   const std::vector<CardReport> reports = run.Reports();
   const double seconds = static_cast<double>(SystemClock().MonotonicMs() - started) / 1000.0;
   QtFiles files;
-  int status = run.ExitStatus();
+  // A change the audit log does not hold is not a clean run, whatever the cards say.
+  int status = auditWarned ? 1 : run.ExitStatus();
   const auto write = [&](const QCommandLineOption& option, const std::string& text) {
     if (!parser.isSet(option)) return;
     const std::string path = parser.value(option).toStdString();

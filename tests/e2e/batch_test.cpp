@@ -8,17 +8,20 @@
 namespace velmora::e2e {
 namespace {
 
+namespace fs = std::filesystem;
+
 struct Ran {
   int status = -1;
   std::string output;
 };
 
 // velmora-batch with these arguments to its end, its standard output and errors together;
-// `whileRunning` is called with each line as it comes.
+// `whileRunning` is called with each line as it comes; the audit log goes to ws/`state`.
 Ran Batch(Workspace& ws, std::vector<std::string> args,
-          const std::function<void(const std::string&, drive::Child&)>& whileRunning = {}) {
+          const std::function<void(const std::string&, drive::Child&)>& whileRunning = {},
+          const std::string& state = "state") {
   args.insert(args.begin(), VELMORA_BATCH_BIN);
-  drive::Child child(args, {"VELMORA_STATE_DIR=" + ws.Path("state").string()}, {-1, -1, 1});
+  drive::Child child(args, {"VELMORA_STATE_DIR=" + ws.Path(state).string()}, {-1, -1, 1});
   Ran run;
   for (std::string line; child.ReadLine(line, 120s);) {
     run.output += line + "\n";
@@ -97,6 +100,16 @@ TEST(Batch, FourCardsOneSilentOneWrongProgramEachReportedAndOnlyTheSoundOnesChan
   EXPECT_EQ(std::count(audit.begin(), audit.end(), '\n'), 3) << audit;
   EXPECT_NE(audit.find("\"what\":\"sfd\",\"from\":\"31\",\"to\":\"18\""), std::string::npos)
       << audit;
+
+  // A full disk under the audit log: the change is made and reported, and the run is not clean.
+  fs::create_directories(ws.Path("full"));
+  fs::create_symlink("/dev/full", ws.Path("full/audit.jsonl"));
+  const Ran unaudited =
+      Batch(ws, {Write(ws, "one.yaml", "cards: [" + first->Link() + "]\nsettings: {sfd: 31}\n")},
+            {}, "full");
+  EXPECT_EQ(unaudited.status, 1) << unaudited.output;
+  EXPECT_NE(unaudited.output.find("No space left on device"), std::string::npos)
+      << unaudited.output;
 
   // Ctrl-C while the cards are read: stopped at once, and the report still written.
   const Ran stopped = Batch(ws, {job, "--report", ws.Path("stopped.json").string()},

@@ -28,10 +28,10 @@ class VirtualClock : public Clock {
 
 // A simulated card on the far end of a fake port; the port's transmit queue drains at once.
 struct SimulatedCard : CardPlatform {
-  SimulatedCard(FakeClock& time, cardsim::CardConfig config, bool present)
+  SimulatedCard(FakeClock& time, cardsim::CardConfig config, FakeSerialPort::Availability device)
       : clock(time), transmit(&clock), download(&clock), watch(&clock), deferred(&clock),
         card(config, Now()) {
-    if (present) port.SetPort(1, FakeSerialPort::Availability::Free);
+    port.SetPort(1, device);
     port.onOutput = [this](const std::string& bytes) { card.Receive(bytes, Now()); };
   }
   cardsim::Time Now() const { return std::chrono::milliseconds(clock.now); }
@@ -41,8 +41,10 @@ struct SimulatedCard : CardPlatform {
     if (!out.empty()) port.Feed(out);
     if (port.IsOpen() && port.SThreshold() > 0) port.RaiseSend();
   }
-  // The card's operator; what the card was about to say is lost with it.
+  // The card's operator ("lose": the adapter is pulled); what the card was about to say is
+  // lost with it.
   void Operator(const std::string& text) {
+    if (text == "lose") return port.Lose();
     std::string error;
     card.Apply(*cardsim::ParseOperatorCommand(text, error), Now());
     card.DiscardOutput();
@@ -92,7 +94,7 @@ std::string Describe(const CardReport& r) {
 struct Row {
   std::string name;
   cardsim::Program start;
-  // What the row adds to a line card job with no settings, and "absent" (no device), or
+  // What the row adds to a line card job with no settings, and "absent" (no device), "busy", or
   // "@STAGE:command" (the card's operator when the run enters that stage, '_' for a blank).
   std::string setup;
   std::string expected;  // Describe() of the card's report
@@ -112,6 +114,10 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
       {"a setting the running program lacks", cardsim::Program::kCpe, "expect=none telephony=1",
        "failed [The job sets telephony, which the CPE application does not have.]"},
       {"no such port", cardsim::Program::kLineCard, "absent", "failed [The port did not open.]"},
+      {"held by another program", cardsim::Program::kLineCard, "busy",
+       "failed [COM1 (/dev/fake1) is in use by another program.]"},
+      {"adapter pulled while reading", cardsim::Program::kLineCard, "@reading:lose",
+       "failed [Input/output error]"},
       {"silent from the start", cardsim::Program::kLineCard, "@recognising:silent_on",
        "failed [The card did not answer.]"},
       {"garbage", cardsim::Program::kLineCard, "@recognising:noise_30",
@@ -136,12 +142,13 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
     job.cards = {"/dev/ttyUSB0"};
     job.expect = 2;
     job.genericKey = "telephony";
-    bool present = true;
+    auto availability = FakeSerialPort::Availability::Free;
     std::string operatorAt;
     std::string operatorCommand;
     std::istringstream words(row.setup);
     for (std::string word; words >> word;) {
-      if (word == "absent") present = false;
+      if (word == "absent") availability = FakeSerialPort::Availability::Missing;
+      if (word == "busy") availability = FakeSerialPort::Availability::Busy;
       if (word[0] == '@') {
         operatorAt = word.substr(1, word.find(':') - 1);
         operatorCommand = word.substr(word.find(':') + 1);
@@ -165,7 +172,7 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
     SimulatedCard* sim = nullptr;
     BatchRun run(job, job.program ? &program : nullptr,
                  [&](const std::string&) {
-                   auto made = std::make_unique<SimulatedCard>(bench.clock, config, present);
+                   auto made = std::make_unique<SimulatedCard>(bench.clock, config, availability);
                    sim = made.get();
                    bench.sims.push_back(sim);
                    return made;
@@ -196,7 +203,7 @@ TEST(BatchCardRun, AStopWaitsForDownloadsAndStartsNoMoreCards) {
   config.quiet = true;
   BatchRun run(job, &program,
                [&](const std::string&) {
-                 auto made = std::make_unique<SimulatedCard>(bench.clock, config, true);
+                 auto made = std::make_unique<SimulatedCard>(bench.clock, config, FakeSerialPort::Availability::Free);
                  bench.sims.push_back(made.get());
                  return made;
                },
