@@ -1,5 +1,8 @@
 // velmora-batch: the console's maintenance job over many cards at once, without a window.
 // Qt Core, SerialPort and Network only: it runs where there is no display.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -16,8 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <pwd.h>
-#include <unistd.h>
 
 #include "batch/batch_run.h"
 #include "intel_hex/intel_hex.h"
@@ -98,7 +99,10 @@ class Progress {
   }
   // On a terminal: at most ten redraws a second.
   void Redraw() {
-    if (quiet_ || !tty_ || !dirty_) return;
+    if (quiet_ || !tty_) return;
+    // A download's percentage moves without a change of stage.
+    for (const auto& card : run_.Cards()) dirty_ |= card->CurrentStage() == Stage::kDownloading;
+    if (!dirty_) return;
     dirty_ = false;
     if (drawn_) std::printf("\x1b[%zuA", drawn_);
     for (std::size_t i = 0; i < run_.Cards().size(); ++i)
@@ -116,10 +120,14 @@ class Progress {
     const CardRun& card = *run_.Cards()[i];
     std::string line = card.Report().port + ": ";
     if (!card.Done()) {
-      line += StageName(card.CurrentStage());
-      if (card.CurrentStage() == Stage::kDownloading)
-        line += " " + std::to_string(const_cast<CardRun&>(card).Percent()) + "%";
-      return line;
+      if (card.CurrentStage() != Stage::kDownloading)
+        return line + std::string(StageName(card.CurrentStage()));
+      // The window's status line and bar: the transfer's share, then the flash's wait.
+      const MainWindow& ui = const_cast<CardRun&>(card).ConsoleOf().ui;
+      if (ui.DownloadStatus.Text().starts_with("Flashing "))
+        return line + "flashing " + std::to_string(static_cast<int>(ui.DownloadProgress.Value())) +
+               "%";
+      return line + "downloading " + std::to_string(card.Percent()) + "%";
     }
     line += ResultName(card.Report().result);
     if (!card.Report().error.empty()) line += ": " + card.Report().error;
@@ -193,8 +201,8 @@ int main(int argc, char** argv) {
   const Job job = std::get<Job>(std::move(read));
   std::optional<CheckedProgram> program;
   if (job.program) {
-    program = CheckedProgram{*job.program,
-                             std::filesystem::path(*job.program).filename().string(), {}};
+    program =
+        CheckedProgram{*job.program, std::filesystem::path(*job.program).filename().string(), {}};
     program->bytes = ReadWhole(*job.program, error);
     if (!error.empty()) {
       std::fprintf(stderr, "velmora-batch: %s: no card was touched\n", error.c_str());

@@ -7,8 +7,7 @@ BatchRun::BatchRun(const Job& job, const CheckedProgram* program, MakePlatform m
     : jobs_(jobs > 0 ? static_cast<std::size_t>(jobs) : job.cards.size()) {
   for (std::size_t i = 0; i < job.cards.size(); ++i) {
     const std::string& port = job.cards[i];
-    cards_.push_back(
-        std::make_unique<CardRun>(port, job, program, make(port), clock, timeouts));
+    cards_.push_back(std::make_unique<CardRun>(port, job, program, make(port), clock, timeouts));
     cards_.back()->onProgress = [this, i] { CardMoved(i); };
     cards_.back()->onChange = [this, port](const Change& change) {
       if (onChange) onChange(port, change);
@@ -16,7 +15,9 @@ BatchRun::BatchRun(const Job& job, const CheckedProgram* program, MakePlatform m
   }
 }
 
-void BatchRun::Start() { StartMore(); }
+void BatchRun::Start() {
+  StartMore();
+}
 
 void BatchRun::StartMore() {
   std::size_t running = 0;

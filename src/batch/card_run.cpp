@@ -107,10 +107,14 @@ std::string SettingText(std::optional<int> value) {
 
 std::string ProgramWords(int type) {
   switch (type) {
-    case ProgramType::BootLoader: return "the boot loader";
-    case ProgramType::LineCardApp: return "the line card application";
-    case ProgramType::CpeApp: return "the CPE application";
-    default: return "no program the console knows";
+    case ProgramType::BootLoader:
+      return "the boot loader";
+    case ProgramType::LineCardApp:
+      return "the line card application";
+    case ProgramType::CpeApp:
+      return "the CPE application";
+    default:
+      return "no program the console knows";
   }
 }
 
@@ -122,15 +126,24 @@ bool IsApplication(int type) {
 
 std::string_view StageName(Stage stage) {
   switch (stage) {
-    case Stage::kWaiting: return "waiting";
-    case Stage::kConnecting: return "connecting";
-    case Stage::kRecognising: return "recognising";
-    case Stage::kReading: return "reading";
-    case Stage::kWriting: return "writing settings";
-    case Stage::kDownloading: return "downloading";
-    case Stage::kRestarting: return "restarting";
-    case Stage::kChecking: return "checking";
-    case Stage::kDone: return "done";
+    case Stage::kWaiting:
+      return "waiting";
+    case Stage::kConnecting:
+      return "connecting";
+    case Stage::kRecognising:
+      return "recognising";
+    case Stage::kReading:
+      return "reading";
+    case Stage::kWriting:
+      return "writing settings";
+    case Stage::kDownloading:
+      return "downloading";
+    case Stage::kRestarting:
+      return "restarting";
+    case Stage::kChecking:
+      return "checking";
+    case Stage::kDone:
+      return "done";
   }
   return "";
 }
@@ -178,7 +191,9 @@ CardRun::~CardRun() {
   if (stage_ != Stage::kWaiting && !console_->unloaded) UnloadMainWindow(*console_);
 }
 
-std::int64_t CardRun::Elapsed() const { return clock_.MonotonicMs() - stageStarted_; }
+std::int64_t CardRun::Elapsed() const {
+  return clock_.MonotonicMs() - stageStarted_;
+}
 
 void CardRun::Enter(Stage stage) {
   stage_ = stage;
@@ -241,13 +256,18 @@ Snapshot CardRun::Take() const {
                   {"application", ui.ApplicationText.Text()},
                   {"firmware", ui.FirmwareText.Text()}};
     s.settings = {NumberIn(ui.SfdText.Text()), Chosen(ui.GenericSelect), Chosen(ui.V35Select)};
-    const std::pair<const char*, const TextBox*> fields[] = {
-        {"opState", &ui.OpStateText},     {"rssi", &ui.RssiText},
-        {"sfdLoss", &ui.SfdLossText},     {"line1Hook", &ui.Line1Hook},
-        {"line1Ring", &ui.Line1Ring},     {"line2Hook", &ui.Line2Hook},
-        {"line2Ring", &ui.Line2Ring},     {"batteryVoltage", &ui.BattVoltText},
-        {"temperature", &ui.TemperatureText}, {"frequency", &ui.FrequencyText},
-        {"cdma", &ui.CdmaText},           {"timeSlot", &ui.TimeSlotText}};
+    const std::pair<const char*, const TextBox*> fields[] = {{"opState", &ui.OpStateText},
+                                                             {"rssi", &ui.RssiText},
+                                                             {"sfdLoss", &ui.SfdLossText},
+                                                             {"line1Hook", &ui.Line1Hook},
+                                                             {"line1Ring", &ui.Line1Ring},
+                                                             {"line2Hook", &ui.Line2Hook},
+                                                             {"line2Ring", &ui.Line2Ring},
+                                                             {"batteryVoltage", &ui.BattVoltText},
+                                                             {"temperature", &ui.TemperatureText},
+                                                             {"frequency", &ui.FrequencyText},
+                                                             {"cdma", &ui.CdmaText},
+                                                             {"timeSlot", &ui.TimeSlotText}};
     // The window pads numbers with a blank; the report gives the value.
     for (const auto& [name, field] : fields) {
       const std::string& text = field->Text();
@@ -447,15 +467,15 @@ void CardRun::Downloaded() {
     figures.bytes = static_cast<std::int64_t>(program_->bytes.size());
     figures.seconds = static_cast<double>(sendingTo_ - sendingFrom_) / 1e6;
     if (figures.seconds > 0)
-      figures.efficiency = static_cast<double>(figures.bytes) / figures.seconds /
-                           kLineBytesPerSecond;
+      figures.efficiency =
+          static_cast<double>(figures.bytes) / figures.seconds / kLineBytesPerSecond;
     report_.download = figures;
   }
   if (!boxes_.empty()) return Fail(boxes_.front());
   if (!report_.download)
     return Fail(stopAsked_ ? "Stopped by the user." : "The download broke off.");
-  report_.changes.push_back({"program", report_.before ? report_.before->versions["application"] : "",
-                             program_->title});
+  report_.changes.push_back(
+      {"program", report_.before ? report_.before->versions["application"] : "", program_->title});
   if (onChange) onChange(report_.changes.back());
   if (stopAsked_) return Fail("Stopped by the user after the download; the card was not checked.");
   bootLoaderSince_ = -1;

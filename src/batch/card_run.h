@@ -42,8 +42,8 @@ enum class Stage {
   kWaiting,     // not started yet
   kConnecting,  // the port is being opened
   kRecognising,
-  kReading,     // the first status round
-  kWriting,     // settings written, waiting for their read-back
+  kReading,  // the first status round
+  kWriting,  // settings written, waiting for their read-back
   kDownloading,
   kRestarting,  // after the download: the card comes back and is recognised
   kChecking,    // the first status round after the download
@@ -53,10 +53,10 @@ std::string_view StageName(Stage stage);
 
 // How long each wait may take, in milliseconds.
 struct Timeouts {
-  int recognise = 20'000;   // from the port's opening to a recognised program
+  int recognise = 20'000;        // from the port's opening to a recognised program
   int bootLoaderSettle = 3'000;  // a boot loader seen stays one this long before it is believed
-  int firstRound = 20'000;  // from recognition to the end of the first status round
-  int readBack = 5'000;     // from an update to its read-back
+  int firstRound = 20'000;       // from recognition to the end of the first status round
+  int readBack = 5'000;          // from an update to its read-back
 };
 
 class CardRun {

@@ -67,28 +67,29 @@ TEST(Batch, FourCardsOneSilentOneWrongProgramEachReportedAndOnlyTheSoundOnesChan
   }
   EXPECT_EQ(Slurp(ws.Path("first.received")), "");
 
-  const std::string job = Write(
-      ws, "job.yaml", cards + "expect: linecard\nsettings: {sfd: 18}\nprogram: prog.hex\n");
+  const std::string job =
+      Write(ws, "job.yaml", cards + "expect: linecard\nsettings: {sfd: 18}\nprogram: prog.hex\n");
   const Ran run = Batch(ws, {job, "--report", ws.Path("report.json").string(), "--junit",
                              ws.Path("junit.xml").string()});
   EXPECT_EQ(run.status, 1) << run.output;
 
   // The report, one card per line, as Python's json module reads it back.
   const std::string summary = ws.Path("summary.txt").string();
-  ASSERT_EQ(std::system(("python3 -c \"import json,sys\nfor c in json.load(open('" +
-                         ws.Path("report.json").string() +
-                         "'))['cards']: print(c['result'], (c['settings']['before'] or {}).get('sfd'), "
-                         "(c['settings']['after'] or {}).get('sfd'), "
-                         "c.get('download', {}).get('bytes'), c['error'])\" > " + summary)
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(("python3 -c \"import json,sys\nfor c in json.load(open('" +
+                   ws.Path("report.json").string() +
+                   "'))['cards']: print(c['result'], (c['settings']['before'] or {}).get('sfd'), "
+                   "(c['settings']['after'] or {}).get('sfd'), "
+                   "c.get('download', {}).get('bytes'), c['error'])\" > " +
+                   summary)
+                      .c_str()),
+      0);
   const std::string bytes = std::to_string(Slurp(program).size());
   EXPECT_EQ(Slurp(summary),
-            "changed 31 18 " + bytes + " \n" +
-            "changed 18 18 " + bytes + " \n" +
-            "failed None None None The card did not answer.\n"
-            "failed None None None The card runs the CPE application, not the line card "
-            "application.\n");
+            "changed 31 18 " + bytes + " \n" + "changed 18 18 " + bytes + " \n" +
+                "failed None None None The card did not answer.\n"
+                "failed None None None The card runs the CPE application, not the line card "
+                "application.\n");
   // Both sound cards got the program byte for byte, the others nothing.
   EXPECT_EQ(Slurp(ws.Path("first.received")), Slurp(program));
   EXPECT_EQ(Slurp(ws.Path("second.received")), Slurp(program));

@@ -1,11 +1,12 @@
 // A job over simulated cards on fake ports and virtual time: each way a card can end.
+#include "batch/batch_run.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 #include <sstream>
 
-#include "batch/batch_run.h"
 #include "cardsim/card.h"
 #include "support/fakes.h"
 
@@ -29,7 +30,11 @@ class VirtualClock : public Clock {
 // A simulated card on the far end of a fake port; the port's transmit queue drains at once.
 struct SimulatedCard : CardPlatform {
   SimulatedCard(FakeClock& time, cardsim::CardConfig config, FakeSerialPort::Availability device)
-      : clock(time), transmit(&clock), download(&clock), watch(&clock), deferred(&clock),
+      : clock(time),
+        transmit(&clock),
+        download(&clock),
+        watch(&clock),
+        deferred(&clock),
         card(config, Now()) {
     port.SetPort(1, device);
     port.onOutput = [this](const std::string& bytes) { card.Receive(bytes, Now()); };
@@ -128,7 +133,8 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
        "changed program:Line Card Application 4.17->prog.hex download:3000"},
       {"download already there", cardsim::Program::kLineCard, "program after=4.17", "ok"},
       {"download brings the wrong version", cardsim::Program::kLineCard, "program after=4.18",
-       "failed program:Line Card Application 4.17->prog.hex download:3000 [After the download the card runs Line Card Application 4.17, not 4.18.]"},
+       "failed program:Line Card Application 4.17->prog.hex download:3000 [After the download the "
+       "card runs Line Card Application 4.17, not 4.18.]"},
       {"stuck in its boot loader", cardsim::Program::kBootLoader, "program",
        "changed program:->prog.hex download:3000"},
       {"boot loader, nothing to give it", cardsim::Program::kBootLoader, "",
@@ -155,7 +161,8 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
         std::replace(operatorCommand.begin(), operatorCommand.end(), '_', ' ');
       }
       const auto eq = word.find('=');
-      const std::string key = word.substr(0, eq), value = eq == word.npos ? "" : word.substr(eq + 1);
+      const std::string key = word.substr(0, eq),
+                        value = eq == word.npos ? "" : word.substr(eq + 1);
       if (key == "expect") job.expect = value == "cpe" ? std::optional(3) : std::nullopt;
       if (key == "sfd") job.settings.sfd = std::stoi(value);
       if (key == "telephony" || key == "range") job.settings.generic = std::stoi(value);
@@ -170,14 +177,15 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
     config.quiet = true;
     config.steady = true;
     SimulatedCard* sim = nullptr;
-    BatchRun run(job, job.program ? &program : nullptr,
-                 [&](const std::string&) {
-                   auto made = std::make_unique<SimulatedCard>(bench.clock, config, availability);
-                   sim = made.get();
-                   bench.sims.push_back(sim);
-                   return made;
-                 },
-                 bench.virtualClock, 0);
+    BatchRun run(
+        job, job.program ? &program : nullptr,
+        [&](const std::string&) {
+          auto made = std::make_unique<SimulatedCard>(bench.clock, config, availability);
+          sim = made.get();
+          bench.sims.push_back(sim);
+          return made;
+        },
+        bench.virtualClock, 0);
     std::vector<Change> audited;
     run.onChange = [&](const std::string&, const Change& c) { audited.push_back(c); };
     bench.Run(run, 120'000, operatorAt, [&] { sim->Operator(operatorCommand); });
@@ -201,13 +209,15 @@ TEST(BatchCardRun, AStopWaitsForDownloadsAndStartsNoMoreCards) {
   const CheckedProgram program{"/p.hex", "p.hex", testing::IntelHex(30'000)};
   cardsim::CardConfig config;
   config.quiet = true;
-  BatchRun run(job, &program,
-               [&](const std::string&) {
-                 auto made = std::make_unique<SimulatedCard>(bench.clock, config, FakeSerialPort::Availability::Free);
-                 bench.sims.push_back(made.get());
-                 return made;
-               },
-               bench.virtualClock, 2);
+  BatchRun run(
+      job, &program,
+      [&](const std::string&) {
+        auto made = std::make_unique<SimulatedCard>(bench.clock, config,
+                                                    FakeSerialPort::Availability::Free);
+        bench.sims.push_back(made.get());
+        return made;
+      },
+      bench.virtualClock, 2);
   run.Start();
   bool stopped = false;
   for (int step = 0; step < 10'000 && !run.Finished(); ++step) {
