@@ -337,7 +337,19 @@ void CardRun::Look() {
     case Stage::kWriting:
       return CheckReadBacks();
     case Stage::kDownloading:
-      return s.Downloading ? void() : Downloaded();
+      if (!s.Downloading) return Downloaded();
+      // The window waits for the engineer to abort a transfer whose port stopped taking bytes;
+      // here nobody would, so the run aborts it, which restarts the card.
+      if (s.DownloadStage == 2 && !c.DownloadTimer.Enabled()) {
+        if (s.DownloadSent != lastSent_) {
+          lastSent_ = s.DownloadSent;
+          lastSentAt_ = clock_.MonotonicMs();
+        } else if (clock_.MonotonicMs() - lastSentAt_ > timeouts_.stall) {
+          stalled_ = true;
+          c.ui.DownloadButton.UserClick();
+        }
+      }
+      return;
     default:
       return;
   }
@@ -472,6 +484,10 @@ void CardRun::Downloaded() {
     report_.download = figures;
   }
   if (!boxes_.empty()) return Fail(boxes_.front());
+  if (stalled_)
+    return Fail("The download stalled: no byte went out for " +
+                std::to_string(timeouts_.stall / 1000) +
+                " s. It was aborted and the card restarted.");
   if (!report_.download)
     return Fail(stopAsked_ ? "Stopped by the user." : "The download broke off.");
   report_.changes.push_back(

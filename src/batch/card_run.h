@@ -57,6 +57,7 @@ struct Timeouts {
   int bootLoaderSettle = 3'000;  // a boot loader seen stays one this long before it is believed
   int firstRound = 20'000;       // from recognition to the end of the first status round
   int readBack = 5'000;          // from an update to its read-back
+  int stall = 60'000;            // a transfer with no byte handed to the port for this long
 };
 
 class CardRun {
@@ -116,6 +117,9 @@ class CardRun {
   bool downloadTried_ = false;
   std::int64_t sendingFrom_ = -1;
   std::int64_t sendingTo_ = -1;
+  std::int32_t lastSent_ = -1;
+  std::int64_t lastSentAt_ = 0;
+  bool stalled_ = false;
   Settings written_;
   std::vector<std::string> readBackCommands_;
   std::vector<std::string> boxes_;

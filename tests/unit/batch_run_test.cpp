@@ -44,12 +44,14 @@ struct SimulatedCard : CardPlatform {
     card.Advance(Now());
     const std::string out = card.TakeOutput();
     if (!out.empty()) port.Feed(out);
-    if (port.IsOpen() && port.SThreshold() > 0) port.RaiseSend();
+    if (port.IsOpen() && port.SThreshold() > 0 && !stalled) port.RaiseSend();
   }
-  // The card's operator ("lose": the adapter is pulled); what the card was about to say is
+  // The card's operator ("lose": the adapter is pulled; "stall": the port stops taking bytes);
+  // what the card was about to say is
   // lost with it.
   void Operator(const std::string& text) {
     if (text == "lose") return port.Lose();
+    if (text == "stall") return void(stalled = true);
     std::string error;
     card.Apply(*cardsim::ParseOperatorCommand(text, error), Now());
     card.DiscardOutput();
@@ -61,6 +63,7 @@ struct SimulatedCard : CardPlatform {
   Timer& DeferredTimer() override { return deferred; }
 
   FakeClock& clock;
+  bool stalled = false;
   FakeSerialPort port;
   FakeTimer transmit, download, watch, deferred;
   cardsim::Card card;
@@ -139,6 +142,9 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
        "changed program:->prog.hex download:3000"},
       {"boot loader, nothing to give it", cardsim::Program::kBootLoader, "",
        "failed [The card runs the boot loader, not the line card application.]"},
+      {"a transfer that stalls", cardsim::Program::kLineCard, "program @downloading:stall",
+       "failed [The download stalled: no byte went out for 60 s. It was aborted and the card "
+       "restarted.]"},
       {"silent boot loader", cardsim::Program::kLineCard, "program @downloading:silent_on",
        "failed [Boot Loader Not Detected]"},
   };
