@@ -210,6 +210,8 @@ void CardRun::Start() {
   UsePortTable(c, {{1, port_}}, true);
   platform_->Attach(c);
   Form_Load(c);
+  // The port list leaves out a device that is not there, as the window's does.
+  if (c.ui.CommPortSelect.ListCount() < 2) return Fail("There is no such port.");
   c.ui.CommPortSelect.UserChoose(1);
   platform_->WatchTimer().SetInterval(100);
   platform_->WatchTimer().SetEnabled(true);

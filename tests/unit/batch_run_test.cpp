@@ -121,7 +121,7 @@ TEST(BatchCardRun, EachWayACardEndsIsReportedInItsOwnWords) {
        "failed [The card runs the CPE application, not the line card application.]"},
       {"a setting the running program lacks", cardsim::Program::kCpe, "expect=none telephony=1",
        "failed [The job sets telephony, which the CPE application does not have.]"},
-      {"no such port", cardsim::Program::kLineCard, "absent", "failed [The port did not open.]"},
+      {"no such port", cardsim::Program::kLineCard, "absent", "failed [There is no such port.]"},
       {"held by another program", cardsim::Program::kLineCard, "busy",
        "failed [COM1 (/dev/fake1) is in use by another program.]"},
       {"adapter pulled while reading", cardsim::Program::kLineCard, "@reading:lose",
