@@ -205,7 +205,6 @@ void CardRun::Start() {
   if (stage_ != Stage::kWaiting) return;
   started_ = clock_.MonotonicMs();
   Enter(Stage::kConnecting);
-  if (stopAsked_) return Fail("Stopped before this card was started.");
   Console& c = *console_;
   UsePortTable(c, {{1, port_}}, true);
   platform_->Attach(c);
@@ -389,8 +388,6 @@ void CardRun::StartWrites() {
   MainWindow& ui = console_->ui;
   const Settings& want = job_.settings;
   const Settings& have = report_.before->settings;
-  written_ = {};
-  readBackCommands_.clear();
   if (want.sfd && want.sfd != have.sfd) {
     ui.SfdText.UserEdit(std::to_string(*want.sfd));
     ui.SfdButton.UserClick();

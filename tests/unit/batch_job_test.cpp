@@ -42,8 +42,8 @@ TEST(BatchJob, GoodFilesGiveTheirJobAndBadOnesNameFileLineAndKey) {
       {"cards: [/dev/ttyUSB0]\nexpect: bootloader\n",
        "j/r.yaml cards=/dev/ttyUSB0; expect=1 sfd=- generic=- v35=-"},
       // The window would clamp a larger SFD to 255; a file written ahead of time is told.
-      {"cards: [/dev/a]\nexpect: linecard\nsettings:\n  sfd: 1234\n",
-       "j/r.yaml:4: settings.sfd: must be a whole number from 0 to 255, not 1234"},
+      {"cards: [/dev/a]\nexpect: linecard\nsettings:\n  sfd: 256\n",
+       "j/r.yaml:4: settings.sfd: must be a whole number from 0 to 255, not 256"},
       {"cards: [/dev/a]\nsettings: {telephony: 4}\n",
        "j/r.yaml:2: settings.telephony: must be 0 to 3 or one of \"T1 & 16 KHz Tone\", "
        "\"E1 & 16 KHz Tone\", \"T1 & 12 KHz Tone\", \"E1 & 12 KHz Tone\", not 4"},
