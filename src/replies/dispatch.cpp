@@ -1,7 +1,11 @@
 // Program detection from the card's banners and listings, and the parsers in their fixed order.
 #include "replies/dispatch.h"
 
+#include <bit>
+#include <cstdint>
 #include <exception>
+#include <iterator>
+#include <string_view>
 
 #include "app/console.h"
 #include "app/program_view.h"
@@ -73,6 +77,46 @@ constexpr Parser kApplicationParsers[] = {
     ParseHookState,    ParseRingState,      ParseTemperature,
 };
 
+// Every text an application parser looks for. A parser does nothing with a line that holds
+// none of its texts, and most of a flood's lines hold none of them: one pass over the line
+// finds that out, where asking each parser costs a search per text. Keep in step with the
+// parsers; the replies tests bring each of these texts here.
+constexpr std::string_view kApplicationMarkers[] = {
+    "    Version:  ",     "FF28: ",          "FF12: ",
+    "0000: ",             "0004: ",          "0005: ",
+    "SFD Loss Count: ",   "op_status: ",     "Starting Ranging",
+    "Starting Acquisition", "Ranging Completed Successfully", "Communications Lost",
+    "Commanded Reset",    "hook_state: ",    "OFF HOOK",
+    "ON HOOK",            "ring_state: ",    "RING OFF",
+    "RING ON",            "temperature: ",
+};
+static_assert(std::size(kApplicationMarkers) <= 32);
+
+// For each character, the markers whose first (second) character it is, one bit each.
+struct MarkerIndex {
+  std::uint32_t first[256] = {};
+  std::uint32_t second[256] = {};
+  constexpr MarkerIndex() {
+    for (std::size_t m = 0; m < std::size(kApplicationMarkers); ++m) {
+      first[static_cast<unsigned char>(kApplicationMarkers[m][0])] |= 1u << m;
+      second[static_cast<unsigned char>(kApplicationMarkers[m][1])] |= 1u << m;
+    }
+  }
+};
+constexpr MarkerIndex kMarkerIndex;
+
+bool HoldsAnyMarker(std::string_view line) {
+  for (std::size_t at = 0; at + 1 < line.size(); ++at) {
+    std::uint32_t candidates = kMarkerIndex.first[static_cast<unsigned char>(line[at])] &
+                               kMarkerIndex.second[static_cast<unsigned char>(line[at + 1])];
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::string_view marker = kApplicationMarkers[std::countr_zero(candidates)];
+      if (line.compare(at, marker.size(), marker) == 0) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 void DispatchResponseLine(Console& c) {
@@ -95,6 +139,7 @@ void DispatchResponseLine(Console& c) {
         SetProgramType(c, ProgramType::BootLoader);
         break;
       }
+      if (!HoldsAnyMarker(line)) break;
     {
       // Each parser gets its own copy, in one buffer: a flood's every line passes here.
       std::string copy;
