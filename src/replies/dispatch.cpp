@@ -1,6 +1,8 @@
 // Program detection from the card's banners and listings, and the parsers in their fixed order.
 #include "replies/dispatch.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <exception>
@@ -92,27 +94,54 @@ constexpr std::string_view kApplicationMarkers[] = {
 };
 static_assert(std::size(kApplicationMarkers) <= 32);
 
-// For each character, the markers whose first (second) character it is, one bit each.
+constexpr std::size_t kShortestMarker = [] {
+  std::size_t n = kApplicationMarkers[0].size();
+  for (std::string_view m : kApplicationMarkers) n = std::min(n, m.size());
+  return n;
+}();
+static_assert(kShortestMarker >= 2);
+
+// The markers' beginnings, kShortestMarker characters each, looked for by the pairs of
+// characters they hold (Wu and Manber's search): a window of the line that ends in a pair no
+// beginning holds is passed over by as much as the pair allows, most of a debug line at a time.
 struct MarkerIndex {
-  std::uint32_t first[256] = {};
-  std::uint32_t second[256] = {};
+  // How far the window's end may move on past each pair of characters (first << 8 | second).
+  std::array<std::uint8_t, 65536> shift{};
+  // The markers whose beginning ends with the character, and has it one before its end.
+  std::array<std::uint32_t, 256> last{}, beforeLast{};
   constexpr MarkerIndex() {
-    for (std::size_t m = 0; m < std::size(kApplicationMarkers); ++m) {
-      first[static_cast<unsigned char>(kApplicationMarkers[m][0])] |= 1u << m;
-      second[static_cast<unsigned char>(kApplicationMarkers[m][1])] |= 1u << m;
+    constexpr std::size_t m = kShortestMarker;
+    shift.fill(static_cast<std::uint8_t>(m - 1));
+    for (std::size_t k = 0; k < std::size(kApplicationMarkers); ++k) {
+      const std::string_view marker = kApplicationMarkers[k];
+      for (std::size_t j = 1; j < m; ++j) {
+        auto& s = shift[Pair(marker[j - 1], marker[j])];
+        s = std::min(s, static_cast<std::uint8_t>(m - 1 - j));
+      }
+      last[static_cast<unsigned char>(marker[m - 1])] |= 1u << k;
+      beforeLast[static_cast<unsigned char>(marker[m - 2])] |= 1u << k;
     }
+  }
+  static constexpr std::size_t Pair(char a, char b) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(a)) << 8 | static_cast<unsigned char>(b);
   }
 };
 constexpr MarkerIndex kMarkerIndex;
 
 bool HoldsAnyMarker(std::string_view line) {
-  for (std::size_t at = 0; at + 1 < line.size(); ++at) {
-    std::uint32_t candidates = kMarkerIndex.first[static_cast<unsigned char>(line[at])] &
-                               kMarkerIndex.second[static_cast<unsigned char>(line[at + 1])];
+  constexpr std::size_t m = kShortestMarker;
+  for (std::size_t end = m - 1; end < line.size();) {
+    if (const std::uint8_t s = kMarkerIndex.shift[MarkerIndex::Pair(line[end - 1], line[end])]) {
+      end += s;
+      continue;
+    }
+    std::uint32_t candidates = kMarkerIndex.last[static_cast<unsigned char>(line[end])] &
+                               kMarkerIndex.beforeLast[static_cast<unsigned char>(line[end - 1])];
     for (; candidates != 0; candidates &= candidates - 1) {
       const std::string_view marker = kApplicationMarkers[std::countr_zero(candidates)];
-      if (line.compare(at, marker.size(), marker) == 0) return true;
+      if (line.compare(end + 1 - m, marker.size(), marker) == 0) return true;
     }
+    ++end;
   }
   return false;
 }
