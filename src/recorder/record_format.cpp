@@ -1,7 +1,9 @@
 #include "recorder/record_format.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <map>
 
 namespace velmora {
@@ -187,12 +189,16 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   char* o = out.data() + from;
   const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t i = 0;
+  // Two characters per look-up, for the twelve bits they stand for.
+  static const auto pairs = [] {
+    std::array<std::array<char, 2>, 4096> table{};
+    for (unsigned v = 0; v < 4096; ++v) table[v] = {kAlphabet[v >> 6], kAlphabet[v & 63]};
+    return table;
+  }();
   for (; i + 3 <= bytes.size(); i += 3, o += 4) {
     const unsigned v = in[i] << 16 | in[i + 1] << 8 | in[i + 2];
-    o[0] = kAlphabet[v >> 18];
-    o[1] = kAlphabet[(v >> 12) & 63];
-    o[2] = kAlphabet[(v >> 6) & 63];
-    o[3] = kAlphabet[v & 63];
+    std::memcpy(o, pairs[v >> 12].data(), 2);
+    std::memcpy(o + 2, pairs[v & 4095].data(), 2);
   }
   if (const std::size_t rest = bytes.size() - i; rest > 0) {
     unsigned v = in[i] << 16;

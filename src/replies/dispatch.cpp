@@ -1,7 +1,13 @@
 // Program detection from the card's banners and listings, and the parsers in their fixed order.
 #include "replies/dispatch.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <exception>
+#include <iterator>
+#include <string_view>
 
 #include "app/console.h"
 #include "app/program_view.h"
@@ -73,6 +79,73 @@ constexpr Parser kApplicationParsers[] = {
     ParseHookState,    ParseRingState,      ParseTemperature,
 };
 
+// Every text an application parser looks for. A parser does nothing with a line that holds
+// none of its texts, and most of a flood's lines hold none of them: one pass over the line
+// finds that out, where asking each parser costs a search per text. Keep in step with the
+// parsers; the replies tests bring each of these texts here.
+constexpr std::string_view kApplicationMarkers[] = {
+    "    Version:  ",     "FF28: ",          "FF12: ",
+    "0000: ",             "0004: ",          "0005: ",
+    "SFD Loss Count: ",   "op_status: ",     "Starting Ranging",
+    "Starting Acquisition", "Ranging Completed Successfully", "Communications Lost",
+    "Commanded Reset",    "hook_state: ",    "OFF HOOK",
+    "ON HOOK",            "ring_state: ",    "RING OFF",
+    "RING ON",            "temperature: ",
+};
+static_assert(std::size(kApplicationMarkers) <= 32);
+
+constexpr std::size_t kShortestMarker = [] {
+  std::size_t n = kApplicationMarkers[0].size();
+  for (std::string_view m : kApplicationMarkers) n = std::min(n, m.size());
+  return n;
+}();
+static_assert(kShortestMarker >= 2);
+
+// The markers' beginnings, kShortestMarker characters each, looked for by the pairs of
+// characters they hold (Wu and Manber's search): a window of the line that ends in a pair no
+// beginning holds is passed over by as much as the pair allows, most of a debug line at a time.
+struct MarkerIndex {
+  // How far the window's end may move on past each pair of characters (first << 8 | second).
+  std::array<std::uint8_t, 65536> shift{};
+  // The markers whose beginning ends with the character, and has it one before its end.
+  std::array<std::uint32_t, 256> last{}, beforeLast{};
+  constexpr MarkerIndex() {
+    constexpr std::size_t m = kShortestMarker;
+    shift.fill(static_cast<std::uint8_t>(m - 1));
+    for (std::size_t k = 0; k < std::size(kApplicationMarkers); ++k) {
+      const std::string_view marker = kApplicationMarkers[k];
+      for (std::size_t j = 1; j < m; ++j) {
+        auto& s = shift[Pair(marker[j - 1], marker[j])];
+        s = std::min(s, static_cast<std::uint8_t>(m - 1 - j));
+      }
+      last[static_cast<unsigned char>(marker[m - 1])] |= 1u << k;
+      beforeLast[static_cast<unsigned char>(marker[m - 2])] |= 1u << k;
+    }
+  }
+  static constexpr std::size_t Pair(char a, char b) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(a)) << 8 | static_cast<unsigned char>(b);
+  }
+};
+constexpr MarkerIndex kMarkerIndex;
+
+bool HoldsAnyMarker(std::string_view line) {
+  constexpr std::size_t m = kShortestMarker;
+  for (std::size_t end = m - 1; end < line.size();) {
+    if (const std::uint8_t s = kMarkerIndex.shift[MarkerIndex::Pair(line[end - 1], line[end])]) {
+      end += s;
+      continue;
+    }
+    std::uint32_t candidates = kMarkerIndex.last[static_cast<unsigned char>(line[end])] &
+                               kMarkerIndex.beforeLast[static_cast<unsigned char>(line[end - 1])];
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const std::string_view marker = kApplicationMarkers[std::countr_zero(candidates)];
+      if (line.compare(end + 1 - m, marker.size(), marker) == 0) return true;
+    }
+    ++end;
+  }
+  return false;
+}
+
 }  // namespace
 
 void DispatchResponseLine(Console& c) {
@@ -95,6 +168,7 @@ void DispatchResponseLine(Console& c) {
         SetProgramType(c, ProgramType::BootLoader);
         break;
       }
+      if (!HoldsAnyMarker(line)) break;
     {
       // Each parser gets its own copy, in one buffer: a flood's every line passes here.
       std::string copy;

@@ -125,6 +125,8 @@ TEST_F(ConnectedConsoleTest, CpeApplicationShowsItsOwnLinkAndLines) {
        {kCpe + "Channel 00 OFF HOOK", "OFF HOOK|ON HOOK|RING OFF|RING OFF"},
        {kCpe + "Channel 02 OFF HOOK\nChannel FF OFF HOOK", "ON HOOK|ON HOOK|RING OFF|RING OFF"},
        {kCpe + "xChannel 01 RING ON", "ON HOOK|ON HOOK|RING ON|RING OFF"},
+       {kCpe + "Channel 00 OFF HOOK\nChannel 01 RING ON\nChannel 00 ON HOOK\nChannel 01 RING OFF",
+        "ON HOOK|ON HOOK|RING OFF|RING OFF"},
        {kCpe + "hook_state: -1 RING ON", "ON HOOK|ON HOOK|RING OFF|RING OFF"}});
   CheckRows("Cpe0",
             {{kCpe + "Channel 01 OFF HOOK", "Acquisition|0||ON HOOK|RING OFF|ON HOOK|RING OFF"}});
@@ -164,7 +166,7 @@ TEST_F(ConnectedConsoleTest, LineCardStoresEachCpeAndShowsTheSelectedOne) {
         "Cpe3 Cpe0 RssiText RssiText.Colour Line2Ring",
         "Acquisition" + fresh + "|Locked| 28||ON HOOK|RING OFF|ON HOOK|RING OFF|0|red|RING OFF"},
        {kLine + "op_status: 02000002\nFF28: 1C 00 00 1A\nSubscriber 03 Commanded Reset",
-        "RssiText OpStateText", " 28|Locked"},
+        "Cpe3 RssiText OpStateText", "Acquisition" + fresh + "| 28|Locked"},
        {kLine + "Subscriber 01 SFD Loss Count: 0010", "Cpe1 SfdLossText",
         "Acquisition|0| 16" + fresh.substr(3) + "|"},
        {kLine + "Subscriber 02, link 7, SFD Loss Count: 0A0B\nSubscriber 00 SFD Loss Count: 00123",
