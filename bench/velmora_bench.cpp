@@ -1051,6 +1051,75 @@ void RecorderCost(const Paths& paths) {
 // ---------------------------------------------------------------------------------------------
 
 // ---------------------------------------------------------------------------------------------
+// The machine's floor under the idle and latency figures: what a process that does nothing but
+// wake every 100 ms costs (a poll loop, and a Qt event loop with one timer), and how long a
+// process blocked on a pseudo-terminal takes to wake and read a line written to it.
+
+double IdleFloor(const std::vector<std::string>& argv, int seconds) {
+  drive::Child child(argv, {});
+  Sleep(1s);
+  const std::int64_t runtime = RuntimeNs(child.pid());
+  const std::int64_t from = MonotonicNs();
+  Sleep(std::chrono::seconds(seconds));
+  return 100.0 * static_cast<double>(RuntimeNs(child.pid()) - runtime) /
+         static_cast<double>(MonotonicNs() - from);
+}
+
+void Floor(const Paths&) {
+  const int seconds = std::stoi(Env("BENCH_IDLE_SECONDS", "60"));
+  Say("floor: %d s of a process waking every 100 ms, then a pty reader's wake-up", seconds);
+  // perl's select() with a time-out: a poll loop and nothing else (perl-base is in every Debian).
+  const double poll =
+      IdleFloor({"perl", "-e", "select(undef, undef, undef, 0.1) while 1"}, seconds);
+  const double qt = IdleFloor({VELMORA_TICK_BIN}, seconds);
+  Report("floor: CPU of a Qt event loop with one 100 ms timer and nothing else",
+         Format("%.2f%% (a bare poll loop with a 100 ms time-out: %.2f%%)", qt, poll));
+
+  // A reader blocked in poll on the pty's other side, stamping the time it read a line; then the
+  // same in a Qt event loop.
+  const auto wake = [](const std::vector<std::string>& command, Pty& pty, int stamps) {
+    std::mt19937 random(7);
+    std::vector<double> ms;
+    Sleep(300ms);
+    for (int i = 0; i < 1000; ++i) {
+      if (!pty.WriteAll("temperature: 0019\r\n", 5s)) Fail(command[0] + " stopped reading");
+      const std::int64_t written = MonotonicNs();
+      std::int64_t at = 0;
+      pollfd p{stamps, POLLIN, 0};
+      if (::poll(&p, 1, 5000) != 1 || ::read(stamps, &at, sizeof at) != sizeof at)
+        Fail(command[0] + " stamped nothing");
+      ms.push_back(static_cast<double>(at - written) / 1e6);
+      Sleep(std::chrono::microseconds(random() % 3000));
+    }
+    std::sort(ms.begin(), ms.end());
+    return Format("%.3f / %.2f ms", ms[ms.size() / 2], ms.back());
+  };
+  std::string figures[2];
+  for (int inQt = 0; inQt < 2; ++inQt) {
+    Pty pty;
+    int stamps[2];
+    if (::pipe(stamps) != 0) Fail("pipe");
+    const std::string out = std::to_string(stamps[1]);
+    const std::vector<std::string> command =
+        inQt ? std::vector<std::string>{VELMORA_TICK_BIN, "--read", pty.SlavePath(), out}
+           : std::vector<std::string>{
+                 "perl", "-e",
+                 "open(my $f, '+<', $ARGV[0]) or die; system('stty raw -echo <' . $ARGV[0]); "
+                 "open(my $o, '>&=', $ARGV[1]) or die; $o->autoflush(1); "
+                 "require Time::HiRes; while (sysread($f, my $b, 256)) { "
+                 "print $o pack('q', int(Time::HiRes::clock_gettime(1) * 1e9)); }",
+                 pty.SlavePath(), out};
+    drive::Child reader(command, {});
+    ::close(stamps[1]);
+    figures[inQt] = wake(command, pty, stamps[0]);
+    ::close(stamps[0]);
+  }
+  Report("floor: a pty's line to a reader's wake-up and read, median / worst of 1000: a Qt event "
+         "loop",
+         Format("%s (a bare blocking reader: %s)", figures[1].c_str(), figures[0].c_str()));
+}
+
+// ---------------------------------------------------------------------------------------------
 // A rack: simulated cards at 57600 baud, all behind one ser2net (RFC 2217), and velmora-batch
 // over them. The download's efficiency is measured at each card, from its own trace.
 
@@ -1192,18 +1261,18 @@ const std::map<std::string, std::function<void(const Paths&)>> kScenarios = {
     {"flood", Flood},       {"idle", Idle},         {"trends", TrendsMemory}, {"latency", Latency},
     {"download", Download}, {"hexcheck", HexCheck}, {"startup", Startup},     {"replug", Replug},
     {"silence", Silence},   {"network", Network},   {"recorder", RecorderCost},
-    {"batch", BatchRack},   {"sweep", BatchSweep}};
+    {"batch", BatchRack},   {"sweep", BatchSweep},  {"floor", Floor}};
 const std::vector<std::string> kOrder = {"flood",   "idle",    "trends",  "latency",
                                          "download", "hexcheck", "startup", "replug",
-                                         "silence",  "network",  "recorder", "batch",
-                                         "sweep"};
+                                         "silence",  "network",  "recorder", "floor",
+                                         "batch",    "sweep"};
 
 int Usage() {
   std::fprintf(
       stderr,
       "Usage: velmora-bench [--console PATH] [--cardsim PATH] [--work DIR] [SCENARIO...]\n"
       "Scenarios: flood idle trends latency download hexcheck startup replug silence network\n"
-      "recorder batch sweep (default: all, in this order; silence needs root for its network\n"
+      "recorder floor batch sweep (default: all, in this order; silence needs root for its network\n"
       "namespaces).\n"
       "Environment: BENCH_FLOOD_BYTES (10000000), BENCH_IDLE_SECONDS (60),\n"
       "BENCH_REPLIES (1000), BENCH_FLOOD_WRITES (blocks; lines: one write a line),\n"
