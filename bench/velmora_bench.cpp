@@ -1139,11 +1139,24 @@ void StartRack(Rack& rack, const Paths& paths, const std::string& tag, int count
   }
   const fs::path config = paths.work / ("ser2net-" + tag + ".yaml");
   std::ofstream out(config);
-  const int base = drive::FreeTcpPort();
+  // Distinct free ports: each held by a socket of ours until all are chosen.
+  std::vector<int> held;
   for (int i = 0; i < count; ++i) {
-    rack.ports.push_back(base + i);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size) != 0)
+      Fail("no free TCP port");
+    held.push_back(fd);
+    rack.ports.push_back(ntohs(at.sin_port));
+  }
+  for (int fd : held) ::close(fd);
+  for (int i = 0; i < count; ++i) {
     out << "connection: &c" << i << "\n  accepter: telnet(rfc2217),tcp,127.0.0.1,"
-        << rack.ports.back() << "\n  connector: serialdev," << rack.cards[i]->Link()
+        << rack.ports[i] << "\n  connector: serialdev," << rack.cards[i]->Link()
         << ",57600n81,local\n";
   }
   out.close();
@@ -1154,7 +1167,8 @@ void StartRack(Rack& rack, const Paths& paths, const std::string& tag, int count
   ::close(log);
   for (int port : rack.ports)
     if (!drive::WaitUntil([&] { return drive::SocketIn(port, "0A"); }, 10s))
-      Fail(Format("ser2net does not listen on %d", port));
+      Fail(Format("ser2net does not listen on %d: %s", port,
+                  Slurp(paths.work / ("ser2net-" + tag + ".err")).c_str()));
 }
 
 struct BatchFigures {
