@@ -123,7 +123,7 @@ class Progress {
       if (card.CurrentStage() != Stage::kDownloading)
         return line + std::string(StageName(card.CurrentStage()));
       // The window's status line and bar: the transfer's share, then the flash's wait.
-      const MainWindow& ui = const_cast<CardRun&>(card).ConsoleOf().ui;
+      const MainWindow& ui = card.ConsoleOf().ui;
       if (ui.DownloadStatus.Text().starts_with("Flashing "))
         return line + "flashing " + std::to_string(static_cast<int>(ui.DownloadProgress.Value())) +
                "%";

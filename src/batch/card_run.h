@@ -79,6 +79,7 @@ class CardRun {
   int Percent() const;
   const CardReport& Report() const { return report_; }
   Console& ConsoleOf() { return *console_; }
+  const Console& ConsoleOf() const { return *console_; }
 
   // Runs after every change of stage, and once done.
   std::function<void()> onProgress;
