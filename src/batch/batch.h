@@ -87,7 +87,7 @@ std::string ReportJunit(const Job& job, const std::vector<CardReport>& cards, do
 
 // One line of the audit log (JSON Lines): when, who, where, what changed.
 struct AuditEntry {
-  std::string time;  // ISO 8601 UTC, e.g. "2026-12-07T19:45:04Z"
+  std::string time;  // ISO 8601 UTC, e.g. "2026-12-07T19:45:04.123Z"
   std::string user;
   std::string host;
   std::string port;

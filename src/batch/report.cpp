@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "batch/batch.h"
+#include "recorder/recorder.h"
 
 namespace velmora::batch {
 namespace {
@@ -209,10 +210,9 @@ std::string AuditLine(const AuditEntry& e) {
 
 std::string AuditFolder(const char* stateDir, const char* xdgStateHome, const char* home) {
   const auto set = [](const char* v) { return v && *v; };
-  if (set(stateDir)) return stateDir;
-  if (set(xdgStateHome)) return (std::filesystem::path(xdgStateHome) / "velmora").string();
-  if (set(home)) return (std::filesystem::path(home) / ".local/state/velmora").string();
-  return "";
+  // The recordings' state folder; with no home at all there is none to keep a log in.
+  if (!set(stateDir) && !set(xdgStateHome) && !set(home)) return "";
+  return RecordingFolder(stateDir, xdgStateHome, home);
 }
 
 }  // namespace velmora::batch

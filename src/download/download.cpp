@@ -14,6 +14,18 @@
 #include "trends/recording.h"
 
 namespace velmora {
+
+std::optional<std::string> ProgramFileFault(std::string_view text, std::int64_t length,
+                                            const std::string& title) {
+  if (length <= 0) return title + " is empty: there is no program to download.";
+  if (length > intel_hex::kMaxFileBytes ||
+      static_cast<std::int64_t>(text.size()) > intel_hex::kMaxFileBytes)
+    return title + " is not a program file: it is larger than 16 MiB, more than any program.";
+  const intel_hex::FileCheck check = intel_hex::CheckFile(text);
+  if (!check.Ok()) return intel_hex::Describe(check, title);
+  return std::nullopt;
+}
+
 namespace {
 
 void SendReset(Console& c) {
@@ -75,19 +87,8 @@ bool CheckProgramFile(Console& c, const ChosenFile& file, std::string& program) 
   const std::int64_t length = c.files.Length(number);
   std::string text = ReadProgramFile(c.files, number, length);
   c.files.Close(number);
-  if (length <= 0) {
-    c.messages.Warning(file.fileTitle + " is empty: there is no program to download.");
-    return false;
-  }
-  if (length > intel_hex::kMaxFileBytes ||
-      static_cast<std::int64_t>(text.size()) > intel_hex::kMaxFileBytes) {
-    c.messages.Warning(file.fileTitle +
-                       " is not a program file: it is larger than 16 MiB, more than any program.");
-    return false;
-  }
-  const intel_hex::FileCheck check = intel_hex::CheckFile(text);
-  if (!check.Ok()) {
-    c.messages.Warning(intel_hex::Describe(check, file.fileTitle));
+  if (const auto fault = ProgramFileFault(text, length, file.fileTitle)) {
+    c.messages.Warning(*fault);
     return false;
   }
   program = std::move(text);

@@ -14,20 +14,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "batch/batch_run.h"
-#include "intel_hex/intel_hex.h"
+#include "download/download.h"
 #include "platform/clock.h"
 #include "platform/qt/io/qt_network_port.h"
 #include "platform/qt/io/qt_platform.h"
 #include "platform/qt/io/qt_serial_port.h"
 #include "serial/port_switch.h"
 #include "serial/port_watch.h"
+#include "trends/trends.h"
 
 namespace {
 
@@ -71,15 +71,6 @@ std::string ReadWhole(const std::string& path, std::string& error) {
   text << in.rdbuf();
   if (in.bad()) error = path + ": cannot be read";
   return text.str();
-}
-
-std::string Utc(std::int64_t wallMs) {
-  const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return text;
 }
 
 // The progress: on a terminal one line per card, rewritten in place; otherwise a plain line for
@@ -208,11 +199,11 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "velmora-batch: %s: no card was touched\n", error.c_str());
       return 2;
     }
-    const intel_hex::FileCheck check = intel_hex::CheckFile(program->bytes);
-    if (program->bytes.empty() || !check.Ok()) {
-      std::fprintf(stderr, "velmora-batch: %s: no card was touched\n",
-                   program->bytes.empty() ? (program->title + " is empty").c_str()
-                                          : intel_hex::Describe(check, program->title).c_str());
+    // The window's own check, with the words of its box.
+    const auto fault = ProgramFileFault(
+        program->bytes, static_cast<std::int64_t>(program->bytes.size()), program->title);
+    if (fault) {
+      std::fprintf(stderr, "velmora-batch: %s: no card was touched\n", fault->c_str());
       return 2;
     }
   }
@@ -237,7 +228,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::create_directories(auditDir, ec);
     std::ofstream out(auditPath, std::ios::app | std::ios::binary);
-    out << AuditLine({Utc(SystemClock().WallMs()), who, host, port, change});
+    out << AuditLine({IsoTime(SystemClock().WallMs()), who, host, port, change});
     out.flush();
     if (!out && !auditWarned) {
       auditWarned = true;
